@@ -12,6 +12,7 @@ function(zova_widl idl)
   add_custom_command(
     OUTPUT ${out}/${base}.h ${out}/${base}_i.c ${out}/${base}.tlb
     COMMAND ${WIDL} --win64 -I${WIDL_IMPORTS} -I${CMAKE_CURRENT_SOURCE_DIR}
+            -L /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
             -h -H ${out}/${base}.h -u -U ${out}/${base}_i.c -t -T ${out}/${base}.tlb ${src}
     DEPENDS ${src}
     COMMENT "widl ${base}.idl"
