@@ -28,6 +28,17 @@ HRESULT CallConsole(IDispatch* object, DISPID id, const Args&... args) noexcept 
                                  static_cast<UINT>(sizeof...(Args)), ignored.ptr());
 }
 
+// Calls an operation whose result, of any type, goes straight into `result`
+// (which the caller has initialised).
+template <class... Args>
+HRESULT CallConsoleInto(IDispatch* object, DISPID id, VARIANT* result, const Args&... args) noexcept {
+    std::array<VARIANTARG, sizeof...(Args) + 1> lastFirst{};
+    size_t i = sizeof...(Args);
+    ((lastFirst[--i] = args.get()), ...);
+    return detail::InvokeConsole(object, id, sizeof...(Args) ? lastFirst.data() : nullptr,
+                                 static_cast<UINT>(sizeof...(Args)), result);
+}
+
 // Calls an operation and takes its result, which must have the type `expected`.
 // On failure `result` is empty.
 template <class... Args>

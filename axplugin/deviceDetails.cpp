@@ -1,0 +1,141 @@
+#include "axplugin/deviceDetails.h"
+
+#include <boost/lexical_cast.hpp>
+#include <string>
+
+namespace zova {
+namespace {
+
+// Reads the nine strings first, so that a bad element leaves the object as
+// it was.
+class DetailsReader {
+public:
+    explicit DetailsReader(const comfw::SafeArray& a) noexcept : array_(a) {}
+
+    HRESULT Text(LONG i, comfw::Bstr& out) noexcept {
+        VARIANT v;
+        HRESULT hr = array_.get_variant(i, v);
+        if (FAILED(hr)) return hr;
+        if (v.vt != VT_BSTR) {
+            ::VariantClear(&v);
+            return E_FAIL;
+        }
+        out = comfw::Bstr::Attach(v.bstrVal);  // takes the element's copy
+        return S_OK;
+    }
+    HRESULT Number(LONG i, uint32_t& out) noexcept {
+        comfw::Bstr text;
+        HRESULT hr = Text(i, text);
+        if (FAILED(hr)) return hr;
+        try {
+            out = boost::lexical_cast<uint32_t>(text.str());
+            return S_OK;
+        } catch (const boost::bad_lexical_cast&) {
+            return E_FAIL;
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+    }
+    HRESULT Flag(LONG i, bool& out) noexcept {
+        comfw::Bstr text;
+        HRESULT hr = Text(i, text);
+        if (FAILED(hr)) return hr;
+        out = text.get() && std::wstring(text.get()) == L"true";
+        return S_OK;
+    }
+
+private:
+    const comfw::SafeArray& array_;
+};
+
+// A fresh copy keeping the stored length; null stays null.
+HRESULT CopyOut(const comfw::Bstr& field, BSTR* out) noexcept {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (field.is_null()) return S_OK;
+    *out = ::SysAllocStringByteLen(reinterpret_cast<const char*>(field.get()), ::SysStringByteLen(field.get()));
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+template <class T, class U>
+HRESULT ValueOut(U value, T* out) noexcept {
+    if (!out) return E_POINTER;
+    *out = static_cast<T>(value);
+    return S_OK;
+}
+
+HRESULT FlagOut(bool value, VARIANT_BOOL* out) noexcept {
+    if (!out) return E_POINTER;
+    *out = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT CVirtualDeviceDetails::Fill(const comfw::SafeArray& details) noexcept {
+    DetailsReader r(details);
+    comfw::Bstr key, name, backingKey, hostname;
+    uint32_t type = 0, state = 0, backing = 0;
+    bool byMe = false, clientBacking = false;
+    HRESULT hr;
+    if (FAILED(hr = r.Text(0, key)) || FAILED(hr = r.Number(1, type)) || FAILED(hr = r.Number(2, state)) ||
+        FAILED(hr = r.Flag(3, byMe)) || FAILED(hr = r.Text(4, name)) || FAILED(hr = r.Flag(5, clientBacking)) ||
+        FAILED(hr = r.Number(6, backing)) || FAILED(hr = r.Text(7, backingKey)) || FAILED(hr = r.Text(8, hostname)))
+        return hr;
+    key_ = std::move(key);
+    type_ = type;
+    state_ = state;
+    connectedByMe_ = byMe;
+    name_ = std::move(name);
+    clientBacking_ = clientBacking;
+    backing_ = backing;
+    backingKey_ = std::move(backingKey);
+    hostname_ = std::move(hostname);
+    return S_OK;
+}
+
+STDMETHODIMP CVirtualDeviceDetails::get_key(BSTR* v) noexcept { return CopyOut(key_, v); }
+STDMETHODIMP CVirtualDeviceDetails::get_type(ZOVA_DeviceType* v) noexcept { return ValueOut(type_, v); }
+STDMETHODIMP CVirtualDeviceDetails::get_state(ZOVA_DeviceState* v) noexcept { return ValueOut(state_, v); }
+STDMETHODIMP CVirtualDeviceDetails::get_connectedByMe(VARIANT_BOOL* v) noexcept { return FlagOut(connectedByMe_, v); }
+STDMETHODIMP CVirtualDeviceDetails::get_name(BSTR* v) noexcept { return CopyOut(name_, v); }
+STDMETHODIMP CVirtualDeviceDetails::get_clientBacking(VARIANT_BOOL* v) noexcept { return FlagOut(clientBacking_, v); }
+STDMETHODIMP CVirtualDeviceDetails::get_backing(ZOVA_DeviceBacking* v) noexcept { return ValueOut(backing_, v); }
+STDMETHODIMP CVirtualDeviceDetails::get_backingKey(BSTR* v) noexcept { return CopyOut(backingKey_, v); }
+STDMETHODIMP CVirtualDeviceDetails::get_hostname(BSTR* v) noexcept { return CopyOut(hostname_, v); }
+
+HRESULT CPhysicalClientDeviceDetails::Fill(const comfw::SafeArray& details) noexcept {
+    DetailsReader r(details);
+    comfw::Bstr key, name, path;
+    uint32_t type = 0, state = 0, families = 0, speeds = 0;
+    bool byMe = false, sharable = false;
+    HRESULT hr;
+    if (FAILED(hr = r.Text(0, key)) || FAILED(hr = r.Number(1, type)) || FAILED(hr = r.Number(2, state)) ||
+        FAILED(hr = r.Flag(3, byMe)) || FAILED(hr = r.Text(4, name)) || FAILED(hr = r.Text(5, path)) ||
+        FAILED(hr = r.Number(6, families)) || FAILED(hr = r.Flag(7, sharable)) || FAILED(hr = r.Number(8, speeds)))
+        return hr;
+    key_ = std::move(key);
+    type_ = type;
+    state_ = state;
+    connectedByMe_ = byMe;
+    name_ = std::move(name);
+    path_ = std::move(path);
+    usbFamilies_ = families;
+    usbSharable_ = sharable;
+    usbSpeeds_ = speeds;
+    return S_OK;
+}
+
+STDMETHODIMP CPhysicalClientDeviceDetails::get_key(BSTR* v) noexcept { return CopyOut(key_, v); }
+STDMETHODIMP CPhysicalClientDeviceDetails::get_type(ZOVA_DeviceType* v) noexcept { return ValueOut(type_, v); }
+STDMETHODIMP CPhysicalClientDeviceDetails::get_state(ZOVA_DeviceState* v) noexcept { return ValueOut(state_, v); }
+STDMETHODIMP CPhysicalClientDeviceDetails::get_connectedByMe(VARIANT_BOOL* v) noexcept {
+    return FlagOut(connectedByMe_, v);
+}
+STDMETHODIMP CPhysicalClientDeviceDetails::get_name(BSTR* v) noexcept { return CopyOut(name_, v); }
+STDMETHODIMP CPhysicalClientDeviceDetails::get_path(BSTR* v) noexcept { return CopyOut(path_, v); }
+STDMETHODIMP CPhysicalClientDeviceDetails::get_usbFamilies(UINT* v) noexcept { return ValueOut(usbFamilies_, v); }
+STDMETHODIMP CPhysicalClientDeviceDetails::get_usbSharable(VARIANT_BOOL* v) noexcept { return FlagOut(usbSharable_, v); }
+STDMETHODIMP CPhysicalClientDeviceDetails::get_usbSpeeds(UINT* v) noexcept { return ValueOut(usbSpeeds_, v); }
+
+}  // namespace zova

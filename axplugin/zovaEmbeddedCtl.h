@@ -1,0 +1,132 @@
+// ZOVAEmbeddedCtl: the scriptable control a page creates. It launches or
+// attaches to a console process, embeds the console's window in its own,
+// forwards the page's calls to the console's VM control and turns console
+// events into page events.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+#include <ocidl.h>
+#include <cstdint>
+#include <string>
+
+#include "axplugin/consoleLink.h"
+#include "axplugin/pageEvents.h"
+#include "axplugin/velmoraRemoteConsole.h"
+#include "comfw/comObject.h"
+#include "comfw/connectionPoint.h"
+#include "comfw/dispatch.h"
+#include "comfw/window.h"
+
+namespace zova {
+
+// What the control knows of its event sink: how to cut it off.
+class EventSinkOwnerLink {
+public:
+    virtual void DetachOwner() noexcept = 0;
+protected:
+    ~EventSinkOwnerLink() = default;
+};
+
+class ZOVAEmbeddedCtl
+    : public comfw::ComObject<ZOVAEmbeddedCtl,
+                              comfw::DispatchFromTypeLib<IVelmoraEmbeddedRemoteConsole>,
+                              ISupportErrorInfo,
+                              comfw::ConnectionPointContainerImpl<&DIID__IVelmoraEmbeddedRemoteConsoleEvents>>,
+      public comfw::Window<ZOVAEmbeddedCtl>,
+      public CProxy_IVelmoraRemoteConsoleEvents {
+public:
+    ZOVAEmbeddedCtl() noexcept;
+    ~ZOVAEmbeddedCtl() override;
+
+    // --- IVelmoraEmbeddedRemoteConsole: lifecycle
+    STDMETHODIMP getVersion(BSTR* version) noexcept override;
+    STDMETHODIMP isInProtectedMode(VARIANT_BOOL* retVal) noexcept override;
+    STDMETHODIMP startup(UINT modes, ZOVA_MessageMode messageMode, BSTR advancedConfiguration,
+                         BSTR* retVal) noexcept override;
+    STDMETHODIMP attach(BSTR id) noexcept override;
+    STDMETHODIMP shutdown() noexcept override;
+    STDMETHODIMP isReadyToStart(VARIANT_BOOL* retVal) noexcept override;
+
+    // --- session and input
+    STDMETHODIMP connect(BSTR hostname, BSTR sslThumbprint, VARIANT_BOOL allowSSLErrors, BSTR cloneSessionTicket,
+                         BSTR username, BSTR password, BSTR moid, BSTR datacenter,
+                         BSTR vmDataStorePath) noexcept override;
+    STDMETHODIMP disconnect() noexcept override;
+    STDMETHODIMP setInputRelease(VARIANT_BOOL release) noexcept override;
+    STDMETHODIMP setScreenSize(INT width, INT height) noexcept override;
+    STDMETHODIMP screenWidth(INT* retVal) noexcept override;
+    STDMETHODIMP screenHeight(INT* retVal) noexcept override;
+    STDMETHODIMP sendCAD() noexcept override;
+    STDMETHODIMP setFullscreen(VARIANT_BOOL fullscreen) noexcept override;
+    STDMETHODIMP getFullscreen(VARIANT_BOOL* retVal) noexcept override;
+    STDMETHODIMP getGrabState(ZOVA_GrabState* state) noexcept override;
+    STDMETHODIMP grabInput() noexcept override;
+    STDMETHODIMP ungrabInput() noexcept override;
+    STDMETHODIMP getConnectionState(ZOVA_ConnectionState* state) noexcept override;
+
+    // --- devices
+    STDMETHODIMP getVirtualDevices(UINT devTypeMask, VARIANT* result) noexcept override;
+    STDMETHODIMP getVirtualDeviceDetails(BSTR deviceKey, IVirtualDeviceDetails** ppi) noexcept override;
+    STDMETHODIMP getPhysicalClientDevices(UINT devTypeMask, VARIANT* result) noexcept override;
+    STDMETHODIMP getPhysicalClientDeviceDetails(BSTR deviceKey, IPhysicalClientDeviceDetails** ppi) noexcept override;
+    STDMETHODIMP connectDevice(BSTR virtualDeviceKey, BSTR physicalClientDeviceKey,
+                               ZOVA_DeviceBacking backing) noexcept override;
+    STDMETHODIMP disconnectDevice(BSTR key) noexcept override;
+
+    // --- constant dictionaries
+    STDMETHODIMP get_ZOVA_Mode(VARIANT* retVal) noexcept override;
+    STDMETHODIMP get_ZOVA_MessageMode(VARIANT* retVal) noexcept override;
+    STDMETHODIMP get_ZOVA_ConnectionState(VARIANT* retVal) noexcept override;
+    STDMETHODIMP get_ZOVA_MessageType(VARIANT* retVal) noexcept override;
+    STDMETHODIMP get_ZOVA_GrabState(VARIANT* retVal) noexcept override;
+    STDMETHODIMP get_ZOVA_DeviceType(VARIANT* retVal) noexcept override;
+    STDMETHODIMP get_ZOVA_DeviceBacking(VARIANT* retVal) noexcept override;
+    STDMETHODIMP get_ZOVA_DeviceState(VARIANT* retVal) noexcept override;
+    STDMETHODIMP get_ZOVA_USBDeviceFamily(VARIANT* retVal) noexcept override;
+    STDMETHODIMP get_ZOVA_USBDeviceSpeed(VARIANT* retVal) noexcept override;
+
+    // --- ISupportErrorInfo
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) noexcept override;
+
+    // The control's own handling of its window, ahead of the framework's.
+    LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) noexcept;
+
+    // --- what the event sink and the tests reach
+    HWND window() const noexcept { return hwnd(); }
+    IDispatch* vm_control() const noexcept { return vmControl_.get(); }
+    IDispatch* console_process() const noexcept { return consoleProcess_.get(); }
+    bool persistent() const noexcept { return persistent_; }
+    // Fits the console window to this control's client area.
+    void RefitConsoleWindow() noexcept { link_->ResizeVMWindow(hwnd(), vmControl_.get()); }
+    // Replaces the console link (tests); the default is the process link.
+    void set_console_link(ConsoleLink& link) noexcept { link_ = &link; }
+    // The event sink of the current link. The control holds no reference on
+    // it; the sink tells the control when it goes, and the control cuts the
+    // sink off at teardown so that no late event reaches it.
+    void AdoptSink(EventSinkOwnerLink* sink) noexcept;
+    void ForgetSink(EventSinkOwnerLink* sink) noexcept;
+
+    // "zova-ax-" + "p-"/"t-" + a new GUID in registry form.
+    static std::wstring MakeInstanceId(bool persistent);
+    // The module's product version, "5.1.0.<build>".
+    static std::wstring VersionText();
+
+private:
+    // The guard every console operation shares: false (after the trace) when
+    // no VM control is held.
+    bool HasVMControl() const noexcept;
+    RECT ClientRectForConsole() const noexcept;
+    void Teardown() noexcept;
+    HRESULT ConstantDictionary(int which, VARIANT* retVal) noexcept;
+
+    comfw::ComPtr<IDispatch> consoleProcess_;
+    comfw::ComPtr<IDispatch> vmControl_;
+    bool persistent_ = false;
+
+    ConsoleLink* link_;
+    bool starting_ = false;  // a startup is waiting for its console
+    EventSinkOwnerLink* sink_ = nullptr;
+};
+
+}  // namespace zova
