@@ -1,0 +1,64 @@
+// Test support for the log: a scratch temporary folder, the probe program run
+// with that folder as its TEMP (optionally under a small debugger that
+// collects its debugger output), and reading a log file back.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zova::test {
+
+// A fresh folder under the real temporary folder, removed with its content at
+// destruction. Path() ends with a backslash, as GetTempPathW returns it.
+class ScratchTemp {
+public:
+    ScratchTemp();
+    ~ScratchTemp();
+    ScratchTemp(const ScratchTemp&) = delete;
+    ScratchTemp& operator=(const ScratchTemp&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+    std::wstring LogDir() const { return path_ + L"zova-plugin"; }
+    std::wstring LogFile(DWORD pid, const wchar_t* suffix = L"") const;
+
+private:
+    std::wstring path_;
+};
+
+struct ProbeOptions {
+    std::wstring tmp;                            // TMP and TEMP of the probe
+    bool debug = false;                          // run it under the debugger loop
+    std::function<void(DWORD pid)> beforeStart;  // runs while the probe is still suspended
+    std::function<void(DWORD pid)> whileHeld;    // runs while the probe waits at "hold"
+    std::wstring program;                        // another copy of the probe; default ProbePath()
+};
+
+struct ProbeResult {
+    bool started = false;
+    bool finished = false;
+    DWORD pid = 0;
+    DWORD exitCode = 0;
+    std::vector<std::string> debugOutput;  // one entry per debugger-output call
+};
+
+// Runs logprobe.exe (next to the test program) with the given arguments. The
+// argument "hold" is expanded with the names of the two events the probe
+// waits on; whileHeld then runs while the probe is stopped there.
+ProbeResult RunProbe(const std::vector<std::wstring>& args, const ProbeOptions& options);
+
+// The probe's path as the log's header names it.
+std::wstring ProbePath();
+
+bool FileExists(const std::wstring& path);
+std::string ReadFileBytes(const std::wstring& path);  // empty if unreadable
+// Splits at "\r\n"; a final piece without one is returned as well.
+std::vector<std::string> SplitCrLfLines(const std::string& text);
+std::string Narrow(const std::wstring& ascii);
+
+// The part of a message line after "]: ", or the whole line if it has none.
+std::string MessageOf(const std::string& line);
+
+}  // namespace zova::test
