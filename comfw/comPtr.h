@@ -33,6 +33,7 @@ public:
 
     T* get() const noexcept { return p_; }
     T* operator->() const noexcept { return p_; }
+    T& operator*() const noexcept { return *p_; }
     explicit operator bool() const noexcept { return p_ != nullptr; }
 
     // Releases the held reference, then hands out the slot for an out-parameter.
