@@ -1,0 +1,130 @@
+// The module as a COM server: its exports, what registration writes and what
+// unregistration removes, with the platform's regsvr32 and registrar. The
+// module is left registered for the page tests that follow.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objsafe.h>
+#include <ocidl.h>
+
+#include <string>
+
+#include "axplugin/velmoraRemoteConsole.h"
+#include "comfw/comPtr.h"
+
+using comfw::ComPtr;
+
+namespace {
+
+const wchar_t kClassKey[] = L"CLSID\\{59E853C6-078C-460C-9BC0-FF88CC33F968}";
+
+std::wstring ModulePath() {
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring dir(self);
+    return dir.substr(0, dir.find_last_of(L'\\') + 1) + L"velmoraRemoteConsole.dll";
+}
+
+// The default (or named) string value of a key under HKEY_CLASSES_ROOT, or
+// "<missing>".
+std::wstring ReadClassesRoot(const std::wstring& key, const wchar_t* value = nullptr) {
+    wchar_t data[512];
+    DWORD size = sizeof data;
+    const LONG rc = ::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), value, RRF_RT_REG_SZ, nullptr, data, &size);
+    return rc == ERROR_SUCCESS ? std::wstring(data) : std::wstring(L"<missing>");
+}
+
+bool KeyExists(const std::wstring& key) {
+    HKEY h = nullptr;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+    ::RegCloseKey(h);
+    return true;
+}
+
+DWORD RunRegsvr32(const std::wstring& args) {
+    std::wstring line = L"regsvr32.exe /s " + args + L" \"" + ModulePath() + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return ~0u;
+    ::WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = ~0u;
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return code;
+}
+
+}  // namespace
+
+TEST(Module, ExportsAnswerAsAnInProcessServerMust) {
+    HMODULE module = ::LoadLibraryW(ModulePath().c_str());
+    ASSERT_NE(nullptr, module);
+    using CanUnload = HRESULT(WINAPI*)();
+    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    auto canUnload = reinterpret_cast<CanUnload>(::GetProcAddress(module, "DllCanUnloadNow"));
+    auto getClassObject = reinterpret_cast<GetClassObject>(::GetProcAddress(module, "DllGetClassObject"));
+    ASSERT_NE(nullptr, canUnload);
+    ASSERT_NE(nullptr, getClassObject);
+    EXPECT_NE(nullptr, ::GetProcAddress(module, "DllRegisterServer"));
+    EXPECT_NE(nullptr, ::GetProcAddress(module, "DllUnregisterServer"));
+
+    EXPECT_EQ(S_FALSE, canUnload());  // never, not even with no object alive
+
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(IID_IDispatch, IID_IClassFactory, factory.put_void()));
+    EXPECT_EQ(nullptr, factory.get());
+    ASSERT_EQ(S_OK, getClassObject(CLSID_VelmoraEmbeddedRemoteConsole, IID_IClassFactory, factory.put_void()));
+    ComPtr<IVelmoraEmbeddedRemoteConsole> control;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IVelmoraEmbeddedRemoteConsole, control.put_void()));
+    EXPECT_EQ(S_FALSE, canUnload());
+
+    ComPtr<ISupportErrorInfo> errorInfo;
+    ASSERT_EQ(S_OK, control.query(errorInfo));
+    EXPECT_EQ(S_OK, errorInfo->InterfaceSupportsErrorInfo(IID_IVelmoraEmbeddedRemoteConsole));
+    EXPECT_EQ(S_FALSE, errorInfo->InterfaceSupportsErrorInfo(IID_IDispatch));
+}
+
+TEST(Module, RegistrationWritesTheClassAndUnregistrationLeavesOnlyClsid) {
+    ASSERT_EQ(0u, RunRegsvr32(L""));
+    const std::wstring classKey = kClassKey;
+    EXPECT_EQ(L"Velmora Remote Console Plug-in", ReadClassesRoot(classKey));
+    EXPECT_EQ(L"Velmora.RemoteConsole.5.1", ReadClassesRoot(classKey + L"\\ProgID"));
+    EXPECT_EQ(L"Velmora.RemoteConsole", ReadClassesRoot(classKey + L"\\VersionIndependentProgID"));
+    EXPECT_EQ(L"Apartment", ReadClassesRoot(classKey + L"\\InprocServer32", L"ThreadingModel"));
+    const std::wstring server = ReadClassesRoot(classKey + L"\\InprocServer32");
+    EXPECT_NE(std::wstring::npos, server.find(L"velmoraRemoteConsole.dll"));
+    EXPECT_EQ(L"0", ReadClassesRoot(classKey + L"\\MiscStatus"));
+    EXPECT_EQ(L"131473", ReadClassesRoot(classKey + L"\\MiscStatus\\1"));
+    EXPECT_EQ(L"{B1B369A8-A4AC-4A40-9AD9-6AE47C910A0D}", ReadClassesRoot(classKey + L"\\TypeLib"));
+    EXPECT_EQ(L"5.1", ReadClassesRoot(classKey + L"\\Version"));
+    for (const wchar_t* empty : {L"\\Programmable", L"\\Control", L"\\Insertable"})
+        EXPECT_TRUE(KeyExists(classKey + empty)) << "missing " << std::string(empty, empty + wcslen(empty));
+    EXPECT_EQ(L"Velmora.RemoteConsole.5.1", ReadClassesRoot(L"Velmora.RemoteConsole\\CurVer"));
+    EXPECT_TRUE(KeyExists(L"Velmora.RemoteConsole.5.1\\Insertable"));
+    EXPECT_TRUE(KeyExists(L"TypeLib\\{B1B369A8-A4AC-4A40-9AD9-6AE47C910A0D}\\5.1"));
+
+    // Both ProgIDs name the one class, and the class can be made by name.
+    CLSID byVersion{}, byName{};
+    ASSERT_EQ(S_OK, ::CLSIDFromProgID(L"Velmora.RemoteConsole.5.1", &byVersion));
+    ASSERT_EQ(S_OK, ::CLSIDFromProgID(L"Velmora.RemoteConsole", &byName));
+    EXPECT_TRUE(::IsEqualCLSID(CLSID_VelmoraEmbeddedRemoteConsole, byVersion));
+    EXPECT_TRUE(::IsEqualCLSID(byVersion, byName));
+    DWORD status = 0;
+    ASSERT_EQ(S_OK, ::OleRegGetMiscStatus(CLSID_VelmoraEmbeddedRemoteConsole, DVASPECT_CONTENT, &status));
+    EXPECT_EQ(0x20191u, status);
+    EXPECT_TRUE(status & OLEMISC_SETCLIENTSITEFIRST);
+
+    ASSERT_EQ(0u, RunRegsvr32(L"/u"));
+    EXPECT_FALSE(KeyExists(classKey));
+    EXPECT_FALSE(KeyExists(L"Velmora.RemoteConsole"));
+    EXPECT_FALSE(KeyExists(L"Velmora.RemoteConsole.5.1"));
+    EXPECT_FALSE(KeyExists(L"TypeLib\\{B1B369A8-A4AC-4A40-9AD9-6AE47C910A0D}"));
+    EXPECT_TRUE(KeyExists(L"CLSID"));
+
+    // Registered again for the page tests.
+    ASSERT_EQ(0u, RunRegsvr32(L""));
+    ComPtr<IDispatch> made;
+    EXPECT_EQ(S_OK, ::CoCreateInstance(CLSID_VelmoraEmbeddedRemoteConsole, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IDispatch, made.put_void()));
+}
