@@ -46,6 +46,12 @@ template <> struct InterfaceBases<IPersistStreamInit> { using type = TypeList<IP
 template <> struct InterfaceBases<IPersistStorage> { using type = TypeList<IPersist>; };
 template <> struct InterfaceBases<IPersistPropertyBag> { using type = TypeList<IPersist>; };
 template <> struct InterfaceBases<IProvideClassInfo2> { using type = TypeList<IProvideClassInfo>; };
+// Container-side interfaces.
+template <> struct InterfaceBases<IOleContainer> { using type = TypeList<IParseDisplayName>; };
+template <> struct InterfaceBases<IOleInPlaceSite> { using type = TypeList<IOleWindow>; };
+template <> struct InterfaceBases<IOleInPlaceSiteEx> { using type = TypeList<IOleInPlaceSite, IOleWindow>; };
+template <> struct InterfaceBases<IOleInPlaceUIWindow> { using type = TypeList<IOleWindow>; };
+template <> struct InterfaceBases<IOleInPlaceFrame> { using type = TypeList<IOleInPlaceUIWindow, IOleWindow>; };
 
 namespace detail {
 

@@ -1,0 +1,126 @@
+// One page run: the host window, the script engine, the page's controls and
+// the document they see. Run() goes through the page in document order
+// (objects are created, scripts run as they come) and then tears it all down.
+#pragma once
+
+#include <windows.h>
+#include <activscp.h>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "comfw/comPtr.h"
+#include "comfw/variant.h"
+#include "pagehost/controlSite.h"
+#include "pagehost/hostWindow.h"
+#include "pagehost/pageDocument.h"
+#include "pagehost/pageSource.h"
+#include "pagehost/pageUrl.h"
+#include "pagehost/watchdog.h"
+
+namespace pagehost {
+
+class HostObject;
+class PageFrame;
+class ScriptSite;
+
+struct Options {
+    std::wstring pagePath;
+    std::wstring url;             // empty: the page file's file: URL
+    std::wstring screenshotPath;  // empty: none
+    DWORD timeoutMs = 0;          // 0: no limit
+    std::vector<std::wstring> args;
+};
+
+// Exit statuses besides host.exit's own.
+constexpr int kStatusScriptError = 1;
+constexpr int kStatusHostError = 2;
+constexpr int kStatusTimeout = 3;
+
+// What host methods return once the page is ending, so that the script that
+// called them unwinds at once.
+constexpr HRESULT kPageEnded = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0201);
+
+class Page final : public PageControls, public HostWindowEvents {
+public:
+    explicit Page(Options options);
+    ~Page();
+    Page(const Page&) = delete;
+    Page& operator=(const Page&) = delete;
+
+    // Runs the page to its end; the exit status.
+    int Run() noexcept;
+
+    // The host object's methods.
+    HRESULT Echo(SAFEARRAY* words) noexcept;
+    HRESULT Sleep(LONG milliseconds) noexcept;
+    HRESULT Exit(LONG status) noexcept;
+    HRESULT Resize(LONG width, LONG height) noexcept;
+    HRESULT Destroy(const std::wstring& id) noexcept;
+    HRESULT CreateControl(const std::wstring& id, const std::wstring& classText, Length width, Length height,
+                          IDispatch** control) noexcept;
+    HRESULT Args(VARIANT* out) noexcept;
+
+    // For the script site.
+    HRESULT ItemInfo(LPCOLESTR name, DWORD mask, IUnknown** item, ITypeInfo** info) noexcept;
+    void ScriptError(IActiveScriptError* error) noexcept;
+
+    // For the control sites and event sinks.
+    HWND Window() const noexcept { return window_.hwnd(); }
+    HRESULT Document(IOleContainer** out) noexcept;
+    HRESULT Frame(IOleInPlaceFrame** out) noexcept;
+    HRESULT FireEvent(const std::wstring& controlId, const std::wstring& eventName, DISPPARAMS* params,
+                      VARIANT* result) noexcept;
+    void Warn(const std::wstring& what, HRESULT hr) noexcept;
+    SIZE PixelsToHimetric(SIZE px) const noexcept;
+    SIZE HimetricToPixels(SIZE himetric) const noexcept;
+
+    // PageControls
+    std::vector<IUnknown*> LiveControls() override;
+    // HostWindowEvents
+    void OnClientResized() noexcept override;
+    void OnCloseRequested() noexcept override;
+
+private:
+    bool Load(PageItems& items) noexcept;
+    bool StartScript() noexcept;
+    HRESULT BuildArgs() noexcept;
+    HRESULT RunScript(const ScriptBlock& block) noexcept;
+    HRESULT AddObject(const ObjectTag& tag) noexcept;
+    HRESULT AddControl(const std::wstring& id, const CLSID& clsid, const ParamList& params, Length width,
+                       Length height, ControlSite** out, std::wstring& error) noexcept;
+    ControlSite* Find(const std::wstring& id) const noexcept;
+    // Places every control, left to right in rows, at its tag's size.
+    void Layout() noexcept;
+    SIZE SizeOf(const ControlSite& site) const noexcept;
+    // Ends the page with this status (the first end wins).
+    void End(int status) noexcept;
+    // Notices an expired time limit; true when the page is ending.
+    bool Ending() noexcept;
+    void Screenshot() noexcept;
+    void TearDown() noexcept;
+    void Error(const std::wstring& text) noexcept;
+
+    Options options_;
+    PageUrl url_;
+    std::wstring pageName_;  // the page file's name, for messages
+    HostWindow window_;
+    Watchdog watchdog_;
+    comfw::ComPtr<PageFrame> frame_;
+    comfw::ComPtr<PageDocument> document_;
+    comfw::ComPtr<ScriptSite> scriptSite_;
+    comfw::ComPtr<IActiveScript> engine_;
+    comfw::ComPtr<IActiveScriptParse> parser_;
+    comfw::ComPtr<HostObject> host_;
+    comfw::Variant args_;
+    std::vector<comfw::ComPtr<ControlSite>> controls_;
+    // <script for=ID event=name>: (lower-case ID, lower-case name) -> script function
+    std::map<std::pair<std::wstring, std::wstring>, std::wstring> boundHandlers_;
+    int dpiX_ = 96;
+    int dpiY_ = 96;
+    bool ending_ = false;
+    int status_ = 0;
+    int handlerCount_ = 0;
+};
+
+}  // namespace pagehost

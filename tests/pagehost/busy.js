@@ -1,0 +1,2 @@
+// Never returns to the host: only the watchdog can end this page.
+for (;;) {}
