@@ -1,0 +1,92 @@
+#include "tests/consoleTestSupport.h"
+
+#include <objbase.h>
+#include <cwchar>
+
+#include "comfw/safeArray.h"
+
+namespace zova::test {
+
+void Pump(DWORD ms) {
+    PumpUntil([] { return false; }, ms);
+}
+
+bool WaitForExit(HANDLE process, DWORD timeoutMs) {
+    return PumpUntil([process] { return ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, timeoutMs, {process});
+}
+
+std::wstring ProgramFolder() {
+    wchar_t path[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring p(path, n);
+    return p.substr(0, p.find_last_of(L"\\/"));
+}
+
+std::wstring NewInstanceId(const std::wstring& tag) {
+    GUID guid{};
+    ::CoCreateGuid(&guid);
+    wchar_t text[64];
+    ::StringFromGUID2(guid, text, 64);
+    return L"zova-test-" + tag + L"-" + text;
+}
+
+std::wstring ConsoleCommandLine(const std::wstring& exe, DWORD parentPid, const std::wstring& id, LONG modes,
+                                LONG messageMode, ULONG features) {
+    wchar_t buffer[1024];
+    swprintf(buffer, 1024,
+             L"\"%ls\" --parent-PID %lu --instance-ID \"%ls\" --modes %ld --message-mode %ld --features %ld",
+             exe.c_str(), static_cast<unsigned long>(parentPid), id.c_str(), static_cast<long>(modes),
+             static_cast<long>(messageMode), static_cast<long>(static_cast<LONG>(features)));
+    return buffer;
+}
+
+HRESULT BindConsole(const std::wstring& id, comfw::ComPtr<IDispatch>& out) {
+    out.reset();
+    const std::wstring name = L"ZOVA_MONIKER_" + id;
+    comfw::ComPtr<IBindCtx> ctx;
+    HRESULT hr = ::CreateBindCtx(0, ctx.put());
+    if (FAILED(hr)) return hr;
+    comfw::ComPtr<IRunningObjectTable> rot;
+    if (FAILED(hr = ctx->GetRunningObjectTable(rot.put()))) return hr;
+    comfw::ComPtr<IEnumMoniker> monikers;
+    if (FAILED(hr = rot->EnumRunning(monikers.put()))) return hr;
+    comfw::ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.put(), nullptr) == S_OK) {
+        LPOLESTR display = nullptr;
+        if (FAILED(moniker->GetDisplayName(ctx.get(), nullptr, &display))) continue;
+        const bool match = name == display;
+        ::CoTaskMemFree(display);
+        if (match) return moniker->BindToObject(ctx.get(), nullptr, IID_IDispatch, out.put_void());
+    }
+    return MK_E_UNAVAILABLE;
+}
+
+comfw::Variant Str(const wchar_t* text) {
+    return comfw::Variant::OwnBstr(text ? ::SysAllocString(text) : nullptr);
+}
+
+std::vector<comfw::Variant> Elements(const VARIANT& array) {
+    std::vector<comfw::Variant> out;
+    if (array.vt != (VT_ARRAY | VT_VARIANT) || !array.parray) return out;
+    comfw::SafeArray copy;
+    if (FAILED(comfw::SafeArray::CopyOf(array.parray, copy)) || copy.dims() != 1) return out;
+    LONG lower = 0, upper = -1;
+    if (FAILED(copy.bounds(lower, upper))) return out;
+    for (LONG i = lower; i <= upper; ++i) {
+        comfw::Variant v;
+        copy.get_variant(i, *v.put());
+        out.push_back(std::move(v));
+    }
+    return out;
+}
+
+std::wstring TextOf(const VARIANT& v) {
+    return v.vt == VT_BSTR && v.bstrVal ? std::wstring(v.bstrVal, ::SysStringLen(v.bstrVal)) : std::wstring();
+}
+
+HWND MakeHostWindow() {
+    return ::CreateWindowExW(0, L"STATIC", L"console host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 800, 600,
+                             nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+}
+
+}  // namespace zova::test

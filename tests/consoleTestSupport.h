@@ -1,0 +1,72 @@
+// Driving the reference console process from a test program: starting it as
+// the control does, waiting with a message-dispatching wait, binding its
+// object through the running object table, and calls by dispid.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "comfw/comPtr.h"
+#include "comfw/variant.h"
+
+namespace zova::test {
+
+// Dispatches the thread's messages (incoming COM calls among them) until
+// `done` is true or `timeoutMs` has passed; returns the final `done`. The
+// wait also wakes when one of `wake` is signalled.
+template <class Done>
+bool PumpUntil(Done done, DWORD timeoutMs, std::initializer_list<HANDLE> wake = {}) {
+    const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        if (done()) return true;
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= end) return false;
+        ::MsgWaitForMultipleObjects(static_cast<DWORD>(wake.size()), wake.size() ? wake.begin() : nullptr, FALSE,
+                                    static_cast<DWORD>(end - now), QS_ALLINPUT);
+    }
+}
+
+// Pumps for the whole time.
+void Pump(DWORD ms);
+
+// Waits, pumping, for a process to end; true if it did.
+bool WaitForExit(HANDLE process, DWORD timeoutMs);
+
+// The folder of this program, where the console lies.
+std::wstring ProgramFolder();
+
+// A fresh ID for one test's console: the control's form with a tag.
+std::wstring NewInstanceId(const std::wstring& tag);
+
+// The console's command line exactly as the control writes it.
+std::wstring ConsoleCommandLine(const std::wstring& exe, DWORD parentPid, const std::wstring& id, LONG modes,
+                                LONG messageMode, ULONG features);
+
+// Finds "ZOVA_MONIKER_" + id in the running object table (by display name)
+// and binds it to IDispatch; MK_E_UNAVAILABLE when there is no such entry.
+HRESULT BindConsole(const std::wstring& id, comfw::ComPtr<IDispatch>& out);
+
+// Variant makers for console calls.
+comfw::Variant Str(const wchar_t* text);  // null text gives a null BSTR
+inline comfw::Variant I4(LONG v) { return comfw::Variant::I4(v); }
+inline comfw::Variant UI4(ULONG v) { return comfw::Variant::UI4(v); }
+inline comfw::Variant Bool(bool v) { return comfw::Variant::Bool(v); }
+inline comfw::Variant Hwnd(HWND w) { return comfw::Variant::I4(static_cast<LONG>(reinterpret_cast<LONG_PTR>(w))); }
+
+// The elements of a VT_ARRAY|VT_VARIANT value, in order (empty otherwise).
+std::vector<comfw::Variant> Elements(const VARIANT& array);
+// The text of a VT_BSTR value (empty otherwise).
+std::wstring TextOf(const VARIANT& v);
+
+// A plain top-level window of this thread to hold a console window.
+HWND MakeHostWindow();
+
+}  // namespace zova::test
