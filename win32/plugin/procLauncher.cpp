@@ -1,0 +1,192 @@
+// Starting a console process of our own: its command line, the ready event it
+// sets once its object stands in the running object table, and the wait for
+// that event while the thread keeps dispatching its window messages.
+#include "win32/plugin/procControl.h"
+
+#include "comfw/variant.h"
+#include "pluginlog/pluginLog.h"
+#include "win32/plugin/consoleCall.h"
+#include "win32/plugin/consoleDispids.h"
+#include "win32/plugin/procControlDetail.h"
+
+#include <shlwapi.h>
+
+#include <boost/format.hpp>
+#include <vector>
+
+namespace zova {
+
+namespace {
+
+constexpr DWORD kShippedWaitTimeoutMs = 180000;
+DWORD g_waitTimeoutMs = kShippedWaitTimeoutMs;
+
+}  // namespace
+
+DWORD ConsoleWaitTimeoutMs() noexcept { return g_waitTimeoutMs; }
+void SetConsoleWaitTimeoutMsForTesting(DWORD ms) noexcept { g_waitTimeoutMs = ms; }
+
+HRESULT StartConsoleAndCreateControl(const std::wstring& instanceId, UINT modes, int messageMode,
+                                     uint32_t features, HWND parent, const RECT& rect, IDispatch* sink,
+                                     comfw::ComPtr<IDispatch>& consoleProcess,
+                                     comfw::ComPtr<IDispatch>& vmControl) noexcept {
+    comfw::ComPtr<IDispatch> process;
+    HRESULT hr = StartConsoleProcess(instanceId, modes, messageMode, features, process);
+    if (FAILED(hr)) {
+        ZOVA_REPORT("Failed to start zova process: %d", static_cast<int>(hr));
+        return hr;
+    }
+    // From here a failure only drops our references: the process is left
+    // running, and without Unadvise or Delete.
+    comfw::ComPtr<IDispatch> control;
+    hr = detail::MakeVMControl(process.get(), console::kCreateControl, parent, rect, control);
+    if (FAILED(hr)) {
+        ZOVA_REPORT("Failed to create control: %d", static_cast<int>(hr));
+        return hr;
+    }
+    hr = detail::AdviseSink(control.get(), sink);
+    if (FAILED(hr)) {
+        ZOVA_REPORT("Advise failed: %d", static_cast<int>(hr));
+        return hr;
+    }
+    consoleProcess = std::move(process);
+    vmControl = std::move(control);
+    return hr;
+}
+
+HRESULT StartConsoleProcess(const std::wstring& instanceId, UINT modes, int messageMode, uint32_t features,
+                            comfw::ComPtr<IDispatch>& consoleProcess) noexcept {
+    try {
+        const std::wstring monikerName = L"ZOVA_MONIKER_" + instanceId;
+        const std::wstring eventName = L"ZOVA_EVENT_" + instanceId;
+        const std::wstring executable = GetConsoleExecutablePath();
+        const std::wstring commandLine = BuildConsoleCommandLine(executable, instanceId, modes, messageMode, features);
+        return LaunchAndWaitForMoniker(monikerName, eventName, executable, commandLine, consoleProcess);
+    } catch (...) {
+        // Out of memory building the names; formatting itself cannot fail.
+        return E_OUTOFMEMORY;
+    }
+}
+
+std::wstring GetConsoleExecutablePath() {
+    // The module that holds this code, found by one of its own functions.
+    // (The added module reference is harmless: the module never unloads
+    // before its process ends.)
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                              reinterpret_cast<LPCWSTR>(&GetConsoleExecutablePath), &module)) {
+        ZOVA_REPORT("GetModuleHandleEx failed: %d", static_cast<int>(::GetLastError()));
+        module = nullptr;  // names the host executable
+    }
+    wchar_t path[MAX_PATH];
+    if (::GetModuleFileNameW(module, path, MAX_PATH) == 0) {
+        ZOVA_REPORT("GetModuleFileName(%d) failed: %d", static_cast<int>(reinterpret_cast<INT_PTR>(module)),
+                    static_cast<int>(::GetLastError()));
+        return std::wstring();
+    }
+    if (!::PathRemoveFileSpecW(path)) {
+        ZOVA_REPORT("PathRemoveFileSpec failed: %d", static_cast<int>(::GetLastError()));
+        return std::wstring();
+    }
+    return std::wstring(path) + L"\\velmora-zova.exe";
+}
+
+std::wstring BuildConsoleCommandLine(const std::wstring& executable, const std::wstring& instanceId, UINT modes,
+                                     int messageMode, uint32_t features) {
+    // boost::format takes the conversion letters as hints only and streams
+    // each value in the classic locale: plain decimal, no grouping. Nothing
+    // in the path or the ID is escaped.
+    return (boost::wformat(L"\"%s\" --parent-PID %u --instance-ID \"%s\" --modes %d --message-mode %d --features %d") %
+            executable % static_cast<unsigned long>(::GetCurrentProcessId()) % instanceId % modes % messageMode %
+            features)
+        .str();
+}
+
+namespace {
+
+// The outcome of the wait for the ready event.
+enum class WaitOutcome { Signalled, Quit, Failed };
+
+// Waits for `event` while dispatching this thread's messages. Each wait gets
+// the full time-out anew, so the start may take longer as long as messages
+// keep arriving.
+WaitOutcome WaitForReadyEvent(HANDLE event) noexcept {
+    for (;;) {
+        const DWORD result = ::MsgWaitForMultipleObjects(1, &event, FALSE, ConsoleWaitTimeoutMs(), QS_ALLINPUT);
+        if (result == WAIT_OBJECT_0) {
+            ZOVA_LOG("Got WAIT_OBJECT_0");
+            return WaitOutcome::Signalled;
+        }
+        if (result != WAIT_OBJECT_0 + 1) {
+            ZOVA_REPORT("Unexpected wait result: %d", static_cast<int>(result));
+            return WaitOutcome::Failed;
+        }
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                // The quit belongs to the loop that runs this thread: give it
+                // back and stop waiting.
+                ZOVA_LOG("Got WM_QUIT");
+                ::PostQuitMessage(static_cast<int>(msg.wParam));
+                return WaitOutcome::Quit;
+            }
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+}
+
+}  // namespace
+
+HRESULT LaunchAndWaitForMoniker(const std::wstring& monikerName, const std::wstring& eventName,
+                                const std::wstring& executable, const std::wstring& commandLine,
+                                comfw::ComPtr<IDispatch>& consoleProcess) noexcept {
+    consoleProcess.reset();
+    ZOVA_LOG("Startup: %S, %S, %S, %S", monikerName.c_str(), eventName.c_str(), executable.c_str(),
+             commandLine.c_str());
+
+    // Made before the process starts so that it cannot be set too early; an
+    // existing event of the name is opened instead.
+    HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, eventName.c_str());
+    if (!event) {
+        ZOVA_REPORT("Failed to create event %S: %d", eventName.c_str(), static_cast<int>(::GetLastError()));
+        return E_FAIL;
+    }
+
+    std::vector<wchar_t> buffer;
+    try {
+        buffer.assign(commandLine.begin(), commandLine.end());
+        buffer.push_back(L'\0');
+    } catch (const std::bad_alloc&) {
+        ::CloseHandle(event);
+        return E_OUTOFMEMORY;
+    }
+
+    ZOVA_LOG("Creating ZOVA process");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(executable.c_str(), buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                          nullptr, &startup, &process)) {
+        ZOVA_REPORT("Failed to create ZOVA process (%S, %S): %d", executable.c_str(), commandLine.c_str(),
+                    static_cast<int>(::GetLastError()));
+        ::CloseHandle(event);
+        return E_FAIL;
+    }
+    // The process is never waited for nor stopped by us.
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(process.hThread);
+
+    ZOVA_LOG("Starting MsgWait loop");
+    const WaitOutcome outcome = WaitForReadyEvent(event);
+    ::CloseHandle(event);
+
+    if (outcome == WaitOutcome::Signalled) {
+        ZOVA_LOG("Wait for moniker succeeded");
+        return BindToConsoleObject(monikerName, consoleProcess);
+    }
+    ZOVA_REPORT("Wait for moniker result failed");
+    return E_FAIL;
+}
+
+}  // namespace zova
