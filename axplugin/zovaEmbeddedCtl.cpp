@@ -24,7 +24,6 @@ ZOVAEmbeddedCtl::~ZOVAEmbeddedCtl() {
     }
     vmControl_.reset();
     consoleProcess_.reset();
-    if (HWND w = hwnd()) ::DestroyWindow(w);
 }
 
 void ZOVAEmbeddedCtl::AdoptSink(EventSinkOwnerLink* sink) noexcept {
@@ -218,7 +217,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::InterfaceSupportsErrorInfo(REFIID riid) noexcept {
     return ::IsEqualIID(riid, IID_IVelmoraEmbeddedRemoteConsole) ? S_OK : S_FALSE;
 }
 
-LRESULT ZOVAEmbeddedCtl::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) noexcept {
+LRESULT ZOVAEmbeddedCtl::OnControlMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) noexcept {
     switch (msg) {
     case WM_SIZE:
         if (vmControl_) link_->ResizeVMWindow(hwnd(), vmControl_.get());

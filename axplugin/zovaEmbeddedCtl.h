@@ -13,10 +13,7 @@
 #include "axplugin/consoleLink.h"
 #include "axplugin/pageEvents.h"
 #include "axplugin/velmoraRemoteConsole.h"
-#include "comfw/comObject.h"
-#include "comfw/connectionPoint.h"
-#include "comfw/dispatch.h"
-#include "comfw/window.h"
+#include "comfw/oleControl.h"
 
 namespace zova {
 
@@ -28,14 +25,38 @@ protected:
     ~EventSinkOwnerLink() = default;
 };
 
+// The interface list is also the order in which QueryInterface answers.
 class ZOVAEmbeddedCtl
     : public comfw::ComObject<ZOVAEmbeddedCtl,
                               comfw::DispatchFromTypeLib<IVelmoraEmbeddedRemoteConsole>,
+                              comfw::ViewObjectExImpl<ZOVAEmbeddedCtl>,
+                              comfw::OleInPlaceObjectWindowlessImpl<ZOVAEmbeddedCtl>,
+                              comfw::OleInPlaceActiveObjectImpl<ZOVAEmbeddedCtl>,
+                              comfw::OleControlImpl<ZOVAEmbeddedCtl>,
+                              comfw::OleObjectImpl<ZOVAEmbeddedCtl>,
+                              comfw::PersistStreamInitImpl<ZOVAEmbeddedCtl>,
                               ISupportErrorInfo,
-                              comfw::ConnectionPointContainerImpl<&DIID__IVelmoraEmbeddedRemoteConsoleEvents>>,
-      public comfw::Window<ZOVAEmbeddedCtl>,
+                              comfw::SpecifyPropertyPagesImpl<ZOVAEmbeddedCtl>,
+                              comfw::QuickActivateImpl<ZOVAEmbeddedCtl>,
+                              comfw::PersistStorageImpl<ZOVAEmbeddedCtl>,
+                              comfw::DataObjectImpl<ZOVAEmbeddedCtl>,
+                              comfw::ProvideClassInfo2Impl<&CLSID_VelmoraEmbeddedRemoteConsole,
+                                                           &DIID__IVelmoraEmbeddedRemoteConsoleEvents>,
+                              comfw::ConnectionPointContainerImpl<&DIID__IVelmoraEmbeddedRemoteConsoleEvents>,
+                              comfw::ObjectSafetyImpl<ZOVAEmbeddedCtl>,
+                              comfw::PersistPropertyBagImpl<ZOVAEmbeddedCtl>>,
+      public comfw::OleControlBase<ZOVAEmbeddedCtl>,
       public CProxy_IVelmoraRemoteConsoleEvents {
 public:
+    static const CLSID& class_id() noexcept { return CLSID_VelmoraEmbeddedRemoteConsole; }
+    // Only the extent is loaded from the page's parameters or saved.
+    static comfw::PropertyMap<ZOVAEmbeddedCtl> property_map() noexcept {
+        static const comfw::PropertyEntry<ZOVAEmbeddedCtl> entries[] = {
+            comfw::ExtentWidthProperty<ZOVAEmbeddedCtl>(L"_cx"),
+            comfw::ExtentHeightProperty<ZOVAEmbeddedCtl>(L"_cy")};
+        return comfw::PropertyMap<ZOVAEmbeddedCtl>(entries);
+    }
+
     ZOVAEmbeddedCtl() noexcept;
     ~ZOVAEmbeddedCtl() override;
 
@@ -90,7 +111,9 @@ public:
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) noexcept override;
 
     // The control's own handling of its window, ahead of the framework's.
-    LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) noexcept;
+    LRESULT OnControlMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) noexcept;
+    // The console's window covers the control; the black background shows elsewhere.
+    HRESULT OnDraw(HDC, const RECT&) noexcept { return S_OK; }
 
     // --- what the event sink and the tests reach
     HWND window() const noexcept { return hwnd(); }
