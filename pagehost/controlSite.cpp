@@ -1,5 +1,7 @@
 #include "pagehost/controlSite.h"
 
+#include "comfw/foreignPrint.h"
+
 #include <objsafe.h>
 #include <olectl.h>
 
@@ -171,20 +173,43 @@ void ControlSite::Close() noexcept {
 
 void ControlSite::DrawTo(HDC dc) noexcept {
     if (closed_ || !control_) return;
-    comfw::ComPtr<IViewObject> view;
-    if (SUCCEEDED(control_.query(view))) {
-        RECTL bounds{rect_.left, rect_.top, rect_.right, rect_.bottom};
-        if (SUCCEEDED(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0)))
-            return;
-    }
-    // A window-only control without a view object draws itself on WM_PRINT.
+    // A control with a window shows what its window shows, children of other
+    // processes (an embedded console) included.
     if (HWND hwnd = controlWindow()) {
         POINT old{};
         ::SetViewportOrgEx(dc, rect_.left, rect_.top, &old);
         ::SendMessageW(hwnd, WM_PRINT, reinterpret_cast<WPARAM>(dc),
                        PRF_CLIENT | PRF_NONCLIENT | PRF_ERASEBKGND | PRF_CHILDREN);
         ::SetViewportOrgEx(dc, old.x, old.y, nullptr);
+        DrawForeignChildren(hwnd, dc);
+        return;
     }
+    comfw::ComPtr<IViewObject> view;
+    if (SUCCEEDED(control_.query(view))) {
+        RECTL bounds{rect_.left, rect_.top, rect_.right, rect_.bottom};
+        view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0);
+    }
+}
+
+void ControlSite::DrawForeignChildren(HWND hwnd, HDC dc) noexcept {
+    struct Walk {
+        HWND control;
+        HDC dc;
+        POINT origin;
+    } walk{hwnd, dc, POINT{rect_.left, rect_.top}};
+    ::EnumChildWindows(
+        hwnd,
+        [](HWND child, LPARAM lp) -> BOOL {
+            auto& w = *reinterpret_cast<Walk*>(lp);
+            DWORD pid = 0;
+            ::GetWindowThreadProcessId(child, &pid);
+            if (pid == ::GetCurrentProcessId() || !::IsWindowVisible(child)) return TRUE;
+            POINT at{0, 0};
+            ::MapWindowPoints(child, w.control, &at, 1);
+            comfw::PrintForeignWindow(child, w.dc, w.origin.x + at.x, w.origin.y + at.y);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&walk));
 }
 
 STDMETHODIMP ControlSite::GetMoniker(DWORD, DWORD, IMoniker** out) noexcept {

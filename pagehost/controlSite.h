@@ -47,6 +47,8 @@ public:
     void Close() noexcept;
     // Draws the control into a device context at its place (for screenshots).
     void DrawTo(HDC dc) noexcept;
+    // Prints the visible descendants of `hwnd` that belong to other processes.
+    void DrawForeignChildren(HWND hwnd, HDC dc) noexcept;
 
     // IOleClientSite
     STDMETHODIMP SaveObject() noexcept override { return S_OK; }

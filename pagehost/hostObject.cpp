@@ -85,6 +85,18 @@ STDMETHODIMP HostObject::createControl(BSTR id, BSTR progIdOrClsid, VARIANT widt
     }
 }
 
+STDMETHODIMP HostObject::screenshot(VARIANT path) noexcept {
+    if (!page_) return kPageEnded;
+    std::wstring target = page_->screenshot_path();
+    if (path.vt != VT_ERROR && path.vt != VT_EMPTY) {
+        comfw::Variant text;
+        if (FAILED(::VariantChangeType(text.ptr(), &path, 0, VT_BSTR)) || !text.get().bstrVal) return E_INVALIDARG;
+        target = text.get().bstrVal;
+    }
+    if (target.empty()) return E_INVALIDARG;
+    return page_->SaveScreenshot(target);
+}
+
 STDMETHODIMP HostObject::get_args(VARIANT* words) noexcept {
     if (!words) return E_POINTER;
     ::VariantInit(words);

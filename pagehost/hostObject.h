@@ -31,6 +31,7 @@ public:
     STDMETHODIMP createControl(BSTR id, BSTR progIdOrClsid, VARIANT width, VARIANT height,
                                IDispatch** control) noexcept override;
     STDMETHODIMP get_args(VARIANT* words) noexcept override;
+    STDMETHODIMP screenshot(VARIANT path) noexcept override;
 
 private:
     Page* page_;

@@ -577,16 +577,21 @@ HRESULT Page::Args(VARIANT* out) noexcept {
     return ::VariantCopy(out, const_cast<VARIANT*>(&args_.get()));
 }
 
-void Page::Screenshot() noexcept {
-    if (options_.screenshotPath.empty() || !window_.hwnd()) return;
-    const HRESULT hr = SavePng(
+HRESULT Page::SaveScreenshot(const std::wstring& path) noexcept {
+    if (!window_.hwnd()) return E_UNEXPECTED;
+    return SavePng(
         window_.ClientSize(),
         [this](HDC dc) {
             RECT all{0, 0, window_.ClientSize().cx, window_.ClientSize().cy};
             ::FillRect(dc, &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
             for (const auto& site : controls_) site->DrawTo(dc);
         },
-        options_.screenshotPath);
+        path);
+}
+
+void Page::Screenshot() noexcept {
+    if (options_.screenshotPath.empty() || !window_.hwnd()) return;
+    const HRESULT hr = SaveScreenshot(options_.screenshotPath);
     if (FAILED(hr)) {
         Error(L"pagehost: cannot write the screenshot " + options_.screenshotPath + L" (" + Hex(hr) + L")");
         if (status_ == 0) status_ = kStatusHostError;

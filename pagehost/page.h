@@ -56,6 +56,9 @@ public:
     HRESULT Sleep(LONG milliseconds) noexcept;
     HRESULT Exit(LONG status) noexcept;
     HRESULT Resize(LONG width, LONG height) noexcept;
+    // Writes a PNG of the host window to `path` now.
+    HRESULT SaveScreenshot(const std::wstring& path) noexcept;
+    const std::wstring& screenshot_path() const noexcept { return options_.screenshotPath; }
     HRESULT Destroy(const std::wstring& id) noexcept;
     HRESULT CreateControl(const std::wstring& id, const std::wstring& classText, Length width, Length height,
                           IDispatch** control) noexcept;

@@ -1,5 +1,7 @@
 #include "zova/vmControl.h"
 
+#include "comfw/foreignPrint.h"
+
 #include <olectl.h>
 #include <string>
 #include <vector>
@@ -86,7 +88,12 @@ void VMControl::OnFinalMessage(HWND) noexcept {
     if (!deleting_) host_.ScheduleLifetimeCheck();
 }
 
-LRESULT VMControl::HandleMessage(UINT msg, WPARAM wp, LPARAM, bool& handled) noexcept {
+LRESULT VMControl::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) noexcept {
+    if (msg == comfw::ForeignPrintMessage()) {
+        // A client process asks for the guest screen's pixels (screenshots).
+        handled = true;
+        return comfw::AnswerForeignPrint(hwnd(), wp, lp);
+    }
     if (msg == WM_ERASEBKGND) {
         handled = true;
         return 1;  // WM_PAINT fills the whole window
