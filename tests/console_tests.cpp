@@ -39,7 +39,7 @@ std::wstring ConsoleExe() { return ProgramFolder() + L"\\velmora-zova.exe"; }
 // Sets ZOVA_CONSOLE_FAULTS for the consoles started while it lives.
 class ScopedFaults {
 public:
-    explicit ScopedFaults(const wchar_t* spec) { ::SetEnvironmentVariableW(L"ZOVA_CONSOLE_FAULTS", spec); }
+    explicit ScopedFaults(const wchar_t* items) { ::SetEnvironmentVariableW(L"ZOVA_CONSOLE_FAULTS", items); }
     ~ScopedFaults() { ::SetEnvironmentVariableW(L"ZOVA_CONSOLE_FAULTS", nullptr); }
 };
 

@@ -59,13 +59,13 @@ Faults g_faults;
 
 }  // namespace
 
-bool ParseFaults(const std::wstring& spec, Faults& out, std::wstring& error) {
+bool ParseFaults(const std::wstring& items, Faults& out, std::wstring& error) {
     Faults f;
     size_t start = 0;
-    while (start <= spec.size()) {
-        size_t end = spec.find(L';', start);
-        if (end == std::wstring::npos) end = spec.size();
-        const std::wstring item = Trim(spec.substr(start, end - start));
+    while (start <= items.size()) {
+        size_t end = items.find(L';', start);
+        if (end == std::wstring::npos) end = items.size();
+        const std::wstring item = Trim(items.substr(start, end - start));
         start = end + 1;
         if (item.empty()) continue;
 

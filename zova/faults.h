@@ -43,7 +43,7 @@ struct Faults {
 };
 
 // Parses a fault list; on failure `error` says which item is wrong.
-bool ParseFaults(const std::wstring& spec, Faults& out, std::wstring& error);
+bool ParseFaults(const std::wstring& items, Faults& out, std::wstring& error);
 
 // The faults of this process, read once from ZOVA_CONSOLE_FAULTS by Init.
 const Faults& ActiveFaults() noexcept;
