@@ -68,7 +68,7 @@ HRESULT ZOVAEmbeddedCtl::ConstantDictionary(int which, VARIANT* retVal) noexcept
     comfw::ComPtr<IDictionary> dictionary;
     HRESULT hr = ::CoCreateInstance(CLSID_Dictionary, nullptr, CLSCTX_SERVER, IID_IDictionary, dictionary.put_void());
     if (FAILED(hr)) {
-        ZOVA_REPORT("Failed to create a dictionary object: %d", hr);
+        ZOVA_REPORT("Failed to create a dictionary object: %d", static_cast<int>(hr));
         return hr;
     }
     const Set& set = kSets[which];

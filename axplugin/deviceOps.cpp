@@ -99,7 +99,7 @@ HRESULT MakeDetails(IDispatch* vm, DISPID id, const char* failedTrace, BSTR devi
     comfw::ComPtr<Details> object;
     hr = Details::Make(object);
     if (FAILED(hr)) {
-        ZOVA_REPORT("Failed to create device details object: %d", hr);
+        ZOVA_REPORT("Failed to create device details object: %d", static_cast<int>(hr));
         return hr;
     }
     hr = object->Fill(details);

@@ -53,7 +53,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::isInProtectedMode(VARIANT_BOOL* retVal) noexcept {
         return S_OK;
     }
     if (hr == E_NOTIMPL) return S_FALSE;
-    ZOVA_REPORT("IEIsProtectedModeProcess failed: %d", hr);
+    ZOVA_REPORT("IEIsProtectedModeProcess failed: %d", static_cast<int>(hr));
     return hr;
 }
 

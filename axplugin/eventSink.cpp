@@ -70,7 +70,7 @@ HRESULT CreateEventSinkFor(ZOVAEmbeddedCtl& owner, comfw::ComPtr<IDispatch>& sin
     comfw::ComPtr<EventSink> object;
     HRESULT hr = VMControlEventDisp::Create(object);
     if (FAILED(hr)) {
-        ZOVA_REPORT("CreateInstance failed for event dispatcher: %d", hr);
+        ZOVA_REPORT("CreateInstance failed for event dispatcher: %d", static_cast<int>(hr));
         return hr;
     }
     object->SetOwner(&owner);

@@ -36,7 +36,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::connect(BSTR hostname, BSTR sslThumbprint, VARIANT
     Variant flags;
     HRESULT hr = CallConsoleFor(consoleProcess_.get(), console::kGetFeatureFlags, VT_UI4, flags);
     if (FAILED(hr)) {
-        ZOVA_REPORT("Failed to get feature flags: %d", hr);
+        ZOVA_REPORT("Failed to get feature flags: %d", static_cast<int>(hr));
         return hr;
     }
 

@@ -41,7 +41,7 @@ std::wstring ZOVAEmbeddedCtl::MakeInstanceId(bool persistent) {
     GUID guid{};
     const HRESULT hr = ::CoCreateGuid(&guid);
     if (FAILED(hr)) {
-        ZOVA_REPORT("CoCreateGUID2 failed: %d", hr);
+        ZOVA_REPORT("CoCreateGUID2 failed: %d", static_cast<int>(hr));
         return id;
     }
     wchar_t text[40];
@@ -125,7 +125,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::startup(UINT modes, ZOVA_MessageMode messageMode, 
         comfw::ComPtr<IDispatch> sink;  // released on every way out
         HRESULT hr = link_->CreateEventSink(*this, sink);
         if (FAILED(hr)) {
-            ZOVA_REPORT("Failed to create event sink: %d", hr);
+            ZOVA_REPORT("Failed to create event sink: %d", static_cast<int>(hr));
             return hr;
         }
         const RECT rect = ClientRectForConsole();
@@ -136,7 +136,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::startup(UINT modes, ZOVA_MessageMode messageMode, 
         hr = link_->StartConsoleAndCreateControl(id, modes, mode, features, hwnd(), rect, sink.get(), process, vm);
         starting_ = false;
         if (FAILED(hr)) {
-            ZOVA_REPORT("Failed to start ZOVA process and create VM control: %d", hr);
+            ZOVA_REPORT("Failed to start ZOVA process and create VM control: %d", static_cast<int>(hr));
             return hr;
         }
         consoleProcess_ = std::move(process);
@@ -162,7 +162,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::attach(BSTR id) noexcept {
         comfw::ComPtr<IDispatch> sink;
         HRESULT hr = link_->CreateEventSink(*this, sink);
         if (FAILED(hr)) {
-            ZOVA_REPORT("Failed to create event sink: %d", hr);
+            ZOVA_REPORT("Failed to create event sink: %d", static_cast<int>(hr));
             return hr;
         }
         const RECT rect = ClientRectForConsole();
@@ -171,7 +171,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::attach(BSTR id) noexcept {
         hr = link_->AttachConsoleAndControl(comfw::TextOf(id), hwnd(), rect, sink.get(), process, vm);
         starting_ = false;
         if (FAILED(hr)) {
-            ZOVA_REPORT("Failed to attach to ZOVA process and create VM control: %d", hr);
+            ZOVA_REPORT("Failed to attach to ZOVA process and create VM control: %d", static_cast<int>(hr));
             return hr;
         }
         consoleProcess_ = std::move(process);
