@@ -19,10 +19,11 @@ public:
     ~ScratchTemp();
     ScratchTemp(const ScratchTemp&) = delete;
     ScratchTemp& operator=(const ScratchTemp&) = delete;
-
     const std::wstring& Path() const { return path_; }
     std::wstring LogDir() const { return path_ + L"zova-plugin"; }
-    std::wstring LogFile(DWORD pid, const wchar_t* suffix = L"") const;
+    std::wstring LogFile(DWORD pid, const wchar_t* suffix = L"") const {
+        return LogDir() + L"\\plugin-" + std::to_wstring(pid) + suffix + L".log";
+    }
 
 private:
     std::wstring path_;
@@ -37,10 +38,8 @@ struct ProbeOptions {
 };
 
 struct ProbeResult {
-    bool started = false;
-    bool finished = false;
+    bool finished = false;  // ran every command and exited with 0
     DWORD pid = 0;
-    DWORD exitCode = 0;
     std::vector<std::string> debugOutput;  // one entry per debugger-output call
 };
 
@@ -48,16 +47,13 @@ struct ProbeResult {
 // argument "hold" is expanded with the names of the two events the probe
 // waits on; whileHeld then runs while the probe is stopped there.
 ProbeResult RunProbe(const std::vector<std::wstring>& args, const ProbeOptions& options);
-
-// The probe's path as the log's header names it.
-std::wstring ProbePath();
+std::wstring ProbePath();  // as the log's header names it
 
 bool FileExists(const std::wstring& path);
 std::string ReadFileBytes(const std::wstring& path);  // empty if unreadable
 // Splits at "\r\n"; a final piece without one is returned as well.
 std::vector<std::string> SplitCrLfLines(const std::string& text);
 std::string Narrow(const std::wstring& ascii);
-
 // The part of a message line after "]: ", or the whole line if it has none.
 std::string MessageOf(const std::string& line);
 
