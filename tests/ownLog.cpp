@@ -8,11 +8,34 @@
 
 namespace zova::test {
 
-std::vector<std::string> OwnLogMessages() {
+namespace {
+
+// This process's log file. Process ids are reused, and the log of an earlier
+// process with the same id may have been kept: then the log took the next
+// free suffix ("plugin-<pid>-<n>.log"). The one this process writes is the
+// one that it holds open for writing, which refuses a reader that denies
+// writers.
+std::wstring OwnLogPath() {
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring path =
-        std::wstring(temp) + L"zova-plugin\\plugin-" + std::to_wstring(::GetCurrentProcessId()) + L".log";
+    const std::wstring base = std::wstring(temp) + L"zova-plugin\\plugin-" + std::to_wstring(::GetCurrentProcessId());
+    for (int n = 0; n < 100; ++n) {
+        const std::wstring path = n == 0 ? base + L".log" : base + L"-" + std::to_wstring(n) + L".log";
+        HANDLE probe = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (probe != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(probe);  // an earlier process's kept log
+            continue;
+        }
+        if (::GetLastError() == ERROR_SHARING_VIOLATION) return path;
+        if (::GetLastError() == ERROR_FILE_NOT_FOUND) break;
+    }
+    return base + L".log";
+}
+
+}  // namespace
+
+std::vector<std::string> OwnLogMessages() {
+    const std::wstring path = OwnLogPath();
     std::vector<std::string> messages;
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
