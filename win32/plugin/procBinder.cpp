@@ -34,6 +34,26 @@ HRESULT AdviseSink(IDispatch* vmControl, IDispatch* sink) noexcept {
     return CallConsole(vmControl, console::kAdvise, comfw::Variant::Dispatch(sink));
 }
 
+HRESULT EmbedVMControl(comfw::ComPtr<IDispatch> process, DISPID dispid, const char* makeFailure, HWND window,
+                       const RECT& rect, IDispatch* sink, comfw::ComPtr<IDispatch>& consoleProcess,
+                       comfw::ComPtr<IDispatch>& vmControl) noexcept {
+    comfw::ComPtr<IDispatch> control;
+    HRESULT hr = MakeVMControl(process.get(), dispid, window, rect, control);
+    if (FAILED(hr)) {
+        ZOVA_REPORT(makeFailure, static_cast<int>(hr));
+        return hr;
+    }
+    hr = AdviseSink(control.get(), sink);
+    if (FAILED(hr)) {
+        ZOVA_REPORT("Advise failed: %d", static_cast<int>(hr));
+        return hr;
+    }
+    // The references made here are the caller's now; nothing extra is taken.
+    consoleProcess = std::move(process);
+    vmControl = std::move(control);
+    return hr;
+}
+
 }  // namespace detail
 
 HRESULT GetMoniker(const std::wstring& monikerName, comfw::ComPtr<IMoniker>& moniker) noexcept {
@@ -138,21 +158,8 @@ HRESULT AttachConsoleAndControl(const std::wstring& instanceId, HWND window, con
         ZOVA_REPORT("Failed to attach to ZOVA process: %d", static_cast<int>(hr));
         return hr;
     }
-    comfw::ComPtr<IDispatch> control;
-    hr = detail::MakeVMControl(process.get(), console::kAttachControl, window, rect, control);
-    if (FAILED(hr)) {
-        ZOVA_REPORT("Failed to attach control: %d", static_cast<int>(hr));
-        return hr;
-    }
-    hr = detail::AdviseSink(control.get(), sink);
-    if (FAILED(hr)) {
-        ZOVA_REPORT("Advise failed: %d", static_cast<int>(hr));
-        return hr;
-    }
-    // The references made here are the caller's now; nothing extra is taken.
-    consoleProcess = std::move(process);
-    vmControl = std::move(control);
-    return hr;
+    return detail::EmbedVMControl(std::move(process), console::kAttachControl, "Failed to attach control: %d", window,
+                                  rect, sink, consoleProcess, vmControl);
 }
 
 }  // namespace zova

@@ -18,6 +18,14 @@ HRESULT MakeVMControl(IDispatch* consoleProcess, DISPID dispid, HWND window, con
 // Advise with the sink as a VT_DISPATCH argument.
 HRESULT AdviseSink(IDispatch* vmControl, IDispatch* sink) noexcept;
 
+// The common end of start and attach: has the bound console process object
+// make its VM control (`dispid`, reporting `makeFailure` with the status on
+// failure) and advises `sink` on it. On success both references go to the
+// caller; on failure all is released, with neither Unadvise nor Delete.
+HRESULT EmbedVMControl(comfw::ComPtr<IDispatch> process, DISPID dispid, const char* makeFailure, HWND window,
+                       const RECT& rect, IDispatch* sink, comfw::ComPtr<IDispatch>& consoleProcess,
+                       comfw::ComPtr<IDispatch>& vmControl) noexcept;
+
 // A window handle as the console passes it: 32 significant bits, sign-extended.
 inline LONG HandleToI4(HWND window) noexcept {
     return static_cast<LONG>(reinterpret_cast<LONG_PTR>(window));

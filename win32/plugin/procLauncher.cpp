@@ -38,20 +38,8 @@ HRESULT StartConsoleAndCreateControl(const std::wstring& instanceId, UINT modes,
     }
     // From here a failure only drops our references: the process is left
     // running, and without Unadvise or Delete.
-    comfw::ComPtr<IDispatch> control;
-    hr = detail::MakeVMControl(process.get(), console::kCreateControl, parent, rect, control);
-    if (FAILED(hr)) {
-        ZOVA_REPORT("Failed to create control: %d", static_cast<int>(hr));
-        return hr;
-    }
-    hr = detail::AdviseSink(control.get(), sink);
-    if (FAILED(hr)) {
-        ZOVA_REPORT("Advise failed: %d", static_cast<int>(hr));
-        return hr;
-    }
-    consoleProcess = std::move(process);
-    vmControl = std::move(control);
-    return hr;
+    return detail::EmbedVMControl(std::move(process), console::kCreateControl, "Failed to create control: %d", parent,
+                                  rect, sink, consoleProcess, vmControl);
 }
 
 HRESULT StartConsoleProcess(const std::wstring& instanceId, UINT modes, int messageMode, uint32_t features,
