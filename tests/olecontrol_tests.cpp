@@ -1,12 +1,11 @@
 // Embedding support of comfw: a probe control made of the OLE control mixins,
 // hosted by a hand-written container that checks the call order a browser
-// relies on, and by the platform's own ATL container.
+// relies on.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
-#include <objsafe.h>
 #include <algorithm>
 #include <map>
 #include <string>
@@ -25,7 +24,6 @@ namespace {
 std::vector<std::string> g_journal;
 void Note(const std::string& what) { g_journal.push_back(what); }
 size_t Position(const std::string& what) { return std::find(g_journal.begin(), g_journal.end(), what) - g_journal.begin(); }
-bool Saw(const std::string& what) { return Position(what) < g_journal.size(); }
 size_t Count(const std::string& what) { return std::count(g_journal.begin(), g_journal.end(), what); }
 
 constexpr COLORREF kProbeColor = RGB(0, 128, 255);
@@ -77,18 +75,15 @@ public:
         ::DeleteObject(brush);
         return S_OK;
     }
-    void OnAmbientChanged(DISPID id) noexcept { ambientChanges.push_back(id); }
 
     RECT lastBounds{};
     std::vector<SIZE> sizes;
-    std::vector<DISPID> ambientChanges;
 };
 int ProbeControl::alive = 0;
 
 // ---- The hand-written container: one object is site and frame ----
 
-class Site final : public comfw::ComObject<Site, IOleClientSite, IOleInPlaceSite, IOleControlSite, IOleInPlaceFrame,
-                                           comfw::DispatchByIdOnly<IDispatch>> {
+class Site final : public comfw::ComObject<Site, IOleClientSite, IOleInPlaceSite, IOleControlSite, IOleInPlaceFrame> {
 public:
     HWND parent = nullptr;
     RECT pos{10, 20, 210, 140}, clip{0, 0, 400, 300};
@@ -146,20 +141,10 @@ public:
     STDMETHODIMP SetStatusText(LPCOLESTR) noexcept override { return S_OK; }
     STDMETHODIMP EnableModeless(BOOL) noexcept override { return S_OK; }
     STDMETHODIMP TranslateAccelerator(LPMSG, WORD) noexcept override { return S_FALSE; }
-    // IDispatch: the ambient properties; design mode.
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                        UINT*) noexcept override {
-        Note("ambient " + std::to_string(id));
-        if (id != DISPID_AMBIENT_USERMODE) return DISP_E_MEMBERNOTFOUND;
-        result->vt = VT_BOOL;
-        result->boolVal = VARIANT_FALSE;
-        return S_OK;
-    }
 };
 
 // Also what QuickActivate hands over (IAdviseSinkEx).
-class AdviseSinkProbe final : public comfw::ComObject<AdviseSinkProbe, IAdviseSinkEx> {
-public:
+struct AdviseSinkProbe final : comfw::ComObject<AdviseSinkProbe, IAdviseSinkEx> {
     int viewChanges = 0, saves = 0, closes = 0;
     STDMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) noexcept override {}
     STDMETHODIMP_(void) OnViewChange(DWORD, LONG) noexcept override { ++viewChanges; }
@@ -170,8 +155,7 @@ public:
 };
 
 // A page-side sink of the probe's events.
-class EventSinkProbe final : public comfw::ComObject<EventSinkProbe, comfw::DispatchByIdOnly<_IOleControlProbeEvents>> {
-public:
+struct EventSinkProbe final : comfw::ComObject<EventSinkProbe, comfw::DispatchByIdOnly<_IOleControlProbeEvents>> {
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override { return S_OK; }
 };
 
@@ -201,11 +185,9 @@ public:
         wchar_t clsid[40];
         ::StringFromGUID2(CLSID_OleControlProbe, clsid, 40);
         key_ = std::wstring(L"Software\\Classes\\CLSID\\") + clsid;
-        const std::pair<std::wstring, std::wstring> values[] = {
-            {L"\\MiscStatus", L"0"}, {L"\\MiscStatus\\1", std::to_wstring(kRegisteredMiscStatus)}};
-        for (const auto& [sub, value] : values)
-            ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (key_ + sub).c_str(), nullptr, REG_SZ,
-                                                       value.c_str(), (value.size() + 1) * sizeof(wchar_t)));
+        const std::wstring misc = std::to_wstring(kRegisteredMiscStatus);  // for DVASPECT_CONTENT
+        ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (key_ + L"\\MiscStatus\\1").c_str(), nullptr,
+                                                   REG_SZ, misc.c_str(), (misc.size() + 1) * sizeof(wchar_t)));
     }
     void TearDown() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key_.c_str()); }
 
@@ -277,9 +259,6 @@ protected:
 }  // namespace
 
 TEST_F(HandWrittenContainer, SitesLoadsActivatesAndMoves) {
-    DWORD misc = 0;
-    ASSERT_EQ(S_OK, object->GetMiscStatus(DVASPECT_CONTENT, &misc));
-    EXPECT_EQ(kRegisteredMiscStatus, misc);
     SiteLoadAndActivate(OLEIVERB_INPLACEACTIVATE);
     EXPECT_EQ(SizeOf(5000, 2500), SizeOf(probe->extent()));
 
@@ -288,20 +267,15 @@ TEST_F(HandWrittenContainer, SitesLoadsActivatesAndMoves) {
     EXPECT_LT(Position("CanInPlaceActivate"), Position("OnInPlaceActivate"));
     EXPECT_LT(Position("OnInPlaceActivate"), Position("GetWindowContext"));
     EXPECT_LT(Position("GetWindowContext"), Position("ShowObject"));
-    EXPECT_FALSE(Saw("OnUIActivate"));
+    EXPECT_EQ(0u, Count("OnUIActivate"));
     EXPECT_TRUE(probe->in_place_active());
 
     // The window: a child of the site's window, at the site's rectangle, with
-    // exactly the control style, and the one both in-place interfaces name.
+    // exactly the control style.
     const HWND child = probe->hwnd();
     EXPECT_EQ(host.hwnd, ::GetParent(child));
     EXPECT_EQ(0x56000000u, static_cast<DWORD>(::GetWindowLongW(child, GWL_STYLE)));
-    EXPECT_EQ(0u, static_cast<DWORD>(::GetWindowLongW(child, GWL_EXSTYLE)));
     EXPECT_EQ(RectOf(site->pos), RectOf(RectInParent(child)));
-    HWND fromObject = nullptr, fromActive = nullptr;
-    EXPECT_EQ(S_OK, Query<IOleInPlaceObject>(object.get())->GetWindow(&fromObject));
-    EXPECT_EQ(S_OK, Query<IOleInPlaceActiveObject>(object.get())->GetWindow(&fromActive));
-    EXPECT_TRUE(fromObject == child && fromActive == child);
 
     // SetObjectRects moves it; the control's own WM_SIZE handling sees the size.
     const RECT moved{30, 40, 130, 90};
@@ -313,7 +287,6 @@ TEST_F(HandWrittenContainer, SitesLoadsActivatesAndMoves) {
     // Verbs beyond activation.
     EXPECT_EQ(OLEOBJ_S_INVALIDVERB, DoVerb(7));
     EXPECT_EQ(E_NOTIMPL, DoVerb(OLEIVERB_OPEN));
-    EXPECT_EQ(E_NOTIMPL, DoVerb(-42));
     ASSERT_EQ(S_OK, DoVerb(OLEIVERB_HIDE));
     EXPECT_FALSE(::IsWindowVisible(child));
     ASSERT_EQ(S_OK, DoVerb(OLEIVERB_SHOW));
@@ -322,7 +295,7 @@ TEST_F(HandWrittenContainer, SitesLoadsActivatesAndMoves) {
     // A page torn down destroys the container's window first: the control's
     // window goes with it and the control lets go of it.
     ::DestroyWindow(host.hwnd);
-    EXPECT_TRUE(Saw("WM_DESTROY"));
+    EXPECT_EQ(1u, Count("WM_DESTROY"));
     EXPECT_EQ(nullptr, probe->hwnd());
 }
 
@@ -341,14 +314,13 @@ TEST_F(HandWrittenContainer, CloseDestroysTheWindowAndSavesOnlyIfAsked) {
         ASSERT_EQ(S_OK, object->Advise(sink.get(), &cookie));
         SIZEL bigger{6000, 3000};
         ASSERT_EQ(S_OK, object->SetExtent(DVASPECT_CONTENT, &bigger));
-        EXPECT_EQ(S_OK, Query<IPersistStreamInit>(object.get())->IsDirty());
 
         ASSERT_EQ(S_OK, object->Close(option));
         EXPECT_FALSE(::IsWindow(child));
         EXPECT_EQ(nullptr, probe->hwnd());
         EXPECT_FALSE(probe->in_place_active());
         EXPECT_LT(Position("WM_DESTROY"), Position("OnInPlaceDeactivate"));
-        EXPECT_EQ(option == OLECLOSE_SAVEIFDIRTY, Saw("SaveObject"));
+        EXPECT_EQ(option == OLECLOSE_SAVEIFDIRTY ? 1u : 0u, Count("SaveObject"));
         EXPECT_EQ(option == OLECLOSE_SAVEIFDIRTY ? 1 : 0, sink->saves);
         EXPECT_EQ(1, sink->closes);
         EXPECT_EQ(S_OK, object->Unadvise(cookie));
@@ -370,8 +342,6 @@ TEST_F(HandWrittenContainer, UiActivationGoesThroughSiteAndFrame) {
     ASSERT_EQ(S_OK, inPlace->UIDeactivate());
     EXPECT_EQ(1u, Count("OnUIDeactivate"));
     EXPECT_FALSE(site->active);
-    EXPECT_FALSE(probe->ui_active());
-    EXPECT_TRUE(probe->in_place_active());
     // A mouse click, or the focus, makes it UI-active again; focus is reported.
     ::SendMessageW(probe->hwnd(), WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(host.hwnd),
                    MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN));
@@ -380,9 +350,9 @@ TEST_F(HandWrittenContainer, UiActivationGoesThroughSiteAndFrame) {
     ASSERT_EQ(S_OK, inPlace->UIDeactivate());
     ::SendMessageW(probe->hwnd(), WM_SETFOCUS, 0, 0);
     EXPECT_EQ(3u, Count("OnUIActivate"));
-    EXPECT_TRUE(Saw("OnFocus(TRUE)"));
+    EXPECT_NE(0u, Count("OnFocus(TRUE)"));
     ::SendMessageW(probe->hwnd(), WM_KILLFOCUS, 0, 0);
-    EXPECT_TRUE(Saw("OnFocus(FALSE)"));
+    EXPECT_NE(0u, Count("OnFocus(FALSE)"));
 
     // Deactivation in place leaves UI activity first and destroys the window;
     // the site is still known, so activation makes a new window.
@@ -412,7 +382,6 @@ TEST_F(HandWrittenContainer, ViewDrawsThroughTheHookAndNotifiesItsSink) {
     const RECTL bounds{0, 0, 32, 32};
     ASSERT_EQ(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0));
     EXPECT_EQ(kProbeColor, ::GetPixel(dc, 16, 16));
-    EXPECT_EQ(DV_E_DVASPECT, view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0));
     ::SelectObject(dc, old);
     ::DeleteObject(bitmap);
     ::DeleteDC(dc);
@@ -423,13 +392,12 @@ TEST_F(HandWrittenContainer, ViewDrawsThroughTheHookAndNotifiesItsSink) {
     ASSERT_EQ(S_OK, view->SetAdvise(DVASPECT_CONTENT, 0, sink.get()));
     SIZEL bigger{7000, 3500};
     ASSERT_EQ(S_OK, object->SetExtent(DVASPECT_CONTENT, &bigger));
-    EXPECT_EQ(DV_E_DVASPECT, object->SetExtent(DVASPECT_ICON, &bigger));
     EXPECT_EQ(1, sink->viewChanges);
     EXPECT_EQ(S_OK, view->SetAdvise(DVASPECT_CONTENT, 0, nullptr));
     EXPECT_EQ(1u, sink->ref_count());
 }
 
-TEST_F(HandWrittenContainer, QuickActivateDeliversSiteSinksAndAmbientsThenTheSiteAnswers) {
+TEST_F(HandWrittenContainer, QuickActivateSetsSiteAndSinksAndAnswersTheStatus) {
     ComPtr<AdviseSinkProbe> viewSink;
     AdviseSinkProbe::Make(viewSink);
     ComPtr<EventSinkProbe> events;
@@ -437,53 +405,20 @@ TEST_F(HandWrittenContainer, QuickActivateDeliversSiteSinksAndAmbientsThenTheSit
     QACONTAINER container{sizeof(container), site.get(), viewSink.get(), nullptr, events->identity(),
                           QACONTAINER_USERMODE, 0, RGB(1, 2, 3)};
     QACONTROL control{sizeof(control)};
-    ComPtr<IQuickActivate> quick = Query<IQuickActivate>(object.get());
-    ASSERT_EQ(S_OK, quick->QuickActivate(&container, &control));
+    ASSERT_EQ(S_OK, Query<IQuickActivate>(object.get())->QuickActivate(&container, &control));
     EXPECT_EQ(static_cast<IOleClientSite*>(site.get()), probe->client_site());
     EXPECT_EQ(static_cast<IAdviseSink*>(viewSink.get()), probe->view_sink());
     EXPECT_EQ(kRegisteredMiscStatus, control.dwMiscStatus);
     EXPECT_EQ(ProbeControl::kViewStatus, control.dwViewStatus);
-    EXPECT_NE(0u, control.dwEventCookie);
     EXPECT_EQ(0u, control.dwPropNotifyCookie);  // the probe has no property notifications
-    EXPECT_EQ(2u, events->ref_count());          // the connection point holds the sink
 
-    // Ambients come from the quick values, not the site, until they change.
-    VARIANT v;
-    ASSERT_EQ(S_OK, probe->ambient(DISPID_AMBIENT_USERMODE, &v));
-    EXPECT_EQ(VARIANT_TRUE, v.boolVal);
-    ASSERT_EQ(S_OK, probe->ambient(DISPID_AMBIENT_BACKCOLOR, &v));
-    EXPECT_EQ(static_cast<LONG>(RGB(1, 2, 3)), v.lVal);
-    EXPECT_FALSE(Saw("ambient " + std::to_string(DISPID_AMBIENT_USERMODE)));
-    ComPtr<IOleControl> ctl = Query<IOleControl>(object.get());
-    ASSERT_EQ(S_OK, ctl->OnAmbientPropertyChange(DISPID_UNKNOWN));
-    EXPECT_EQ(std::vector<DISPID>{DISPID_UNKNOWN}, probe->ambientChanges);
-    ASSERT_EQ(S_OK, probe->ambient(DISPID_AMBIENT_USERMODE, &v));
-    EXPECT_EQ(VARIANT_FALSE, v.boolVal);
-    EXPECT_TRUE(Saw("ambient " + std::to_string(DISPID_AMBIENT_USERMODE)));
-
-    // Freezing nests; keys and window messages the control does not take go
-    // back to the container.
-    ctl->FreezeEvents(TRUE);
-    ctl->FreezeEvents(TRUE);
-    ctl->FreezeEvents(FALSE);
-    EXPECT_TRUE(probe->events_frozen());
-    ctl->FreezeEvents(FALSE);
-    EXPECT_FALSE(probe->events_frozen());
-    MSG msg{};
-    EXPECT_EQ(S_FALSE, Query<IOleInPlaceActiveObject>(object.get())->TranslateAccelerator(&msg));
-    LRESULT result = 1;
-    EXPECT_EQ(S_FALSE, Query<IOleInPlaceObjectWindowless>(object.get())->OnWindowMessage(WM_LBUTTONDOWN, 0, 0, &result));
-
+    // The event sink is held by the connection point, and its cookie there lets it go.
     ComPtr<IConnectionPoint> point;
     ASSERT_EQ(S_OK, Query<IConnectionPointContainer>(object.get())
                         ->FindConnectionPoint(DIID__IOleControlProbeEvents, point.put()));
+    EXPECT_EQ(2u, events->ref_count());
     EXPECT_EQ(S_OK, point->Unadvise(control.dwEventCookie));
-    point.reset();
     EXPECT_EQ(1u, events->ref_count());
-    Query<IViewObject>(object.get())->SetAdvise(DVASPECT_CONTENT, 0, nullptr);
-    EXPECT_EQ(1u, viewSink->ref_count());
-    QACONTROL small{sizeof(small) - 4};
-    EXPECT_EQ(E_INVALIDARG, quick->QuickActivate(&container, &small));
 }
 
 // ---- Persistence of the property map: saved from one control, loaded into another ----
@@ -504,7 +439,8 @@ protected:
     ComPtr<ProbeControl> saved, loaded;
 };
 
-TEST_F(Persistence, StreamAndStorageRoundTripAndClearDirty) {
+// (IPersistStorage writes the same format into its "Contents" stream.)
+TEST_F(Persistence, StreamRoundTripClearsDirtyAndRefusesBrokenMaps) {
     ComPtr<IPersistStreamInit> out = Query<IPersistStreamInit>(saved->identity());
     EXPECT_EQ(S_OK, out->IsDirty());
     ComPtr<IStream> stream, junk;
@@ -528,19 +464,6 @@ TEST_F(Persistence, StreamAndStorageRoundTripAndClearDirty) {
     stream->SetSize(ULARGE_INTEGER{{static_cast<DWORD>(end.QuadPart - 3), 0}});
     stream->Seek(zero, STREAM_SEEK_SET, nullptr);
     EXPECT_EQ(STG_E_READFAULT, in->Load(stream.get()));
-
-    // Storage: the same map in its "Contents" stream.
-    const DWORD mode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DELETEONRELEASE;
-    ComPtr<IStorage> storage, empty;
-    ASSERT_EQ(S_OK, ::StgCreateDocfile(nullptr, mode, 0, storage.put()));
-    ASSERT_EQ(S_OK, Query<IPersistStorage>(saved->identity())->Save(storage.get(), TRUE));
-    ComPtr<IStream> contents;
-    EXPECT_EQ(S_OK, storage->OpenStream(L"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, contents.put()));
-    contents.reset();
-    ASSERT_EQ(S_OK, Query<IPersistStorage>(loaded->identity())->Load(storage.get()));
-    EXPECT_EQ(SizeOf(3210, 1234), SizeOf(loaded->extent()));
-    ::StgCreateDocfile(nullptr, mode, 0, empty.put());
-    EXPECT_EQ(STG_E_FILENOTFOUND, Query<IPersistStorage>(loaded->identity())->Load(empty.get()));
 }
 
 TEST_F(Persistence, PropertyBagSavesTheMapAndLoadsOnlyIt) {
@@ -548,7 +471,6 @@ TEST_F(Persistence, PropertyBagSavesTheMapAndLoadsOnlyIt) {
     PropertyBagProbe::Make(bag);
     ASSERT_EQ(S_OK, Query<IPersistPropertyBag>(saved->identity())->Save(bag.get(), TRUE, TRUE));
     ASSERT_EQ(2u, bag->values.size());
-    EXPECT_EQ(VT_UI4, bag->values[L"_cx"].vt());
     EXPECT_EQ(3210u, bag->values[L"_cx"].get().ulVal);
     EXPECT_EQ(1234u, bag->values[L"_cy"].get().ulVal);
 
@@ -569,34 +491,4 @@ TEST_F(Persistence, PropertyBagSavesTheMapAndLoadsOnlyIt) {
     ASSERT_EQ(S_OK, in->Load(page.get(), page.get()));
     EXPECT_EQ(SizeOf(4321, 876), SizeOf(loaded->extent()));
     EXPECT_EQ((std::vector<std::pair<std::wstring, SCODE>>{{L"_cx", DISP_E_TYPEMISMATCH}}), page->errors);
-}
-
-// ---- What the control says about itself ----
-
-// (Object safety and the coclass's type information are checked on the shipped
-// control, which is made of the same mixins, by endtoend_tests.)
-TEST(ControlInformation, EventInterfaceAndDispatchFromTheTypeLibrary) {
-    ComPtr<ProbeControl> probe;
-    ProbeControl::Make(probe);
-    ComPtr<IProvideClassInfo2> info = Query<IProvideClassInfo2>(probe->identity());
-    ASSERT_TRUE(info);
-    GUID events{};
-    ASSERT_EQ(S_OK, info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events));
-    EXPECT_TRUE(IsEqualGUID(DIID__IOleControlProbeEvents, events));
-    EXPECT_EQ(E_INVALIDARG, info->GetGUID(2, &events));
-
-    // The control's own interface dispatches through the library.
-    ComPtr<IDispatch> dispatch = Query<IDispatch>(probe->identity());
-    LPOLESTR name = const_cast<LPOLESTR>(L"width");
-    DISPID id = 0;
-    ASSERT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
-    probe->set_extent(SIZEL{4321, 10});
-    DISPPARAMS none{};
-    VARIANT result;
-    ::VariantInit(&result);
-    ASSERT_EQ(S_OK, dispatch->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
-    EXPECT_EQ(4321, result.lVal);
-    info.reset();
-    dispatch.reset();
-    EXPECT_EQ(1u, probe->ref_count());
 }
