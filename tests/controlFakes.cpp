@@ -1,17 +1,14 @@
 #include "tests/controlFakes.h"
 
-#include "win32/plugin/consoleDispids.h"
-
 namespace zova::test {
 
 FakeConsoleObject::~FakeConsoleObject() {
     for (Call& c : calls_)
         for (VARIANT& v : c.args) ::VariantClear(&v);
-    for (auto& a : answers_) ::VariantClear(&a.second.result);
 }
 
-STDMETHODIMP FakeConsoleObject::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
-                                       EXCEPINFO*, UINT*) noexcept {
+STDMETHODIMP FakeConsoleObject::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                       VARIANT* result, EXCEPINFO* info, UINT* arg) noexcept {
     Call call{id, {}};
     for (UINT i = params ? params->cArgs : 0; i-- > 0;) {
         VARIANT copy;
@@ -24,12 +21,13 @@ STDMETHODIMP FakeConsoleObject::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS
         call.args.push_back(copy);
     }
     calls_.push_back(std::move(call));
-    if (during && id == duringId) during();
+    if (real_) return real_->Invoke(id, riid, lcid, flags, params, result, info, arg);
     const auto found = answers_.find(id);
-    if (found == answers_.end()) return S_OK;
-    if (FAILED(found->second.hr)) return found->second.hr;
-    if (result) ::VariantCopy(result, &found->second.result);
-    return found->second.hr;
+    if (result && found != answers_.end()) {
+        result->vt = VT_UI4;
+        result->ulVal = found->second;
+    }
+    return S_OK;
 }
 
 const FakeConsoleObject::Call* FakeConsoleObject::LastCall(DISPID id) const {
@@ -44,78 +42,60 @@ std::vector<DISPID> FakeConsoleObject::CallIds() const {
     return ids;
 }
 
-namespace {
-// An event sink stand-in: the control only passes it on.
-class FakeSink final : public comfw::ComObject<FakeSink, comfw::DispatchByIdOnly<IDispatch>> {
-public:
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override {
-        return S_OK;
-    }
-};
-}  // namespace
-
-FakeConsoleLink::FakeConsoleLink() {
-    FakeConsoleObject::Make(process);
-    FakeConsoleObject::Make(vm);
-}
-
-HRESULT FakeConsoleLink::CreateEventSink(ZOVAEmbeddedCtl&, comfw::ComPtr<IDispatch>& out) noexcept {
-    ++sinksMade;
+HRESULT FakeConsoleLink::CreateEventSink(ZOVAEmbeddedCtl& owner, ComPtr<IDispatch>& out) noexcept {
     if (FAILED(sinkResult)) return sinkResult;
-    comfw::ComPtr<FakeSink> s;
-    FakeSink::Make(s);
-    sink = comfw::ComPtr<IDispatch>(s.get());
-    out = sink;
-    return S_OK;
+    ComPtr<FakeConsoleObject> made;
+    const HRESULT hr = real ? real->CreateEventSink(owner, out) : FakeConsoleObject::Make(made);
+    if (made) out = ComPtr<IDispatch>(made.get());
+    if (SUCCEEDED(hr)) sink = out;
+    return hr;
 }
 
-HRESULT FakeConsoleLink::StartConsoleAndCreateControl(const std::wstring& id, UINT modes, int messageMode,
-                                                      uint32_t features, HWND parent, const RECT& rect, IDispatch* s,
-                                                      comfw::ComPtr<IDispatch>& p,
-                                                      comfw::ComPtr<IDispatch>& v) noexcept {
-    ++starts;
-    lastId = id;
-    lastModes = modes;
-    lastMessageMode = messageMode;
-    lastFeatures = features;
-    lastWindow = parent;
-    lastRect = rect;
-    lastSink = s;
-    if (duringStart) duringStart();
-    if (FAILED(startResult)) return startResult;
-    p = comfw::ComPtr<IDispatch>(process.get());
-    v = comfw::ComPtr<IDispatch>(vm.get());
-    return S_OK;
-}
-
-HRESULT FakeConsoleLink::AttachConsoleAndControl(const std::wstring& id, HWND window, const RECT& rect, IDispatch* s,
-                                                 comfw::ComPtr<IDispatch>& p, comfw::ComPtr<IDispatch>& v) noexcept {
-    ++attaches;
-    lastId = id;
-    lastWindow = window;
-    lastRect = rect;
-    lastSink = s;
-    if (FAILED(attachResult)) return attachResult;
-    p = comfw::ComPtr<IDispatch>(process.get());
-    v = comfw::ComPtr<IDispatch>(vm.get());
-    return S_OK;
-}
-
-void FakeConsoleLink::TeardownVMControl(comfw::ComPtr<IDispatch>& p, comfw::ComPtr<IDispatch>& v) noexcept {
-    ++teardowns;
-    // As the real teardown: Unadvise, Delete, then both let go.
-    if (v) {
-        DISPPARAMS none{};
-        v->Invoke(console::kUnadvise, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
-        v->Invoke(console::kDelete, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+HRESULT FakeConsoleLink::HandOut(HRESULT hr, ComPtr<IDispatch>& p, ComPtr<IDispatch>& v) noexcept {
+    if (FAILED(hr)) return hr;
+    if (real) {
+        realVm = v;
+        if (FAILED(hr = FakeConsoleObject::Make(vm, v.get()))) return hr;
+    } else {
+        p = ComPtr<IDispatch>(process.get());
     }
-    v.reset();
-    p.reset();
+    v = ComPtr<IDispatch>(vm.get());
+    return S_OK;
 }
 
-void FakeConsoleLink::ResizeVMWindow(HWND, IDispatch*) noexcept {
-    ++resizes;
-    if (onResize) onResize();
+STDMETHODIMP PageSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                              UINT*) noexcept {
+    std::wstring e = std::to_wstring(id) + L":";
+    for (UINT i = params->cArgs; i-- > 0;) {
+        const VARIANT& v = params->rgvarg[i];
+        e += i + 1 == params->cArgs ? L" " : L", ";
+        if (v.vt == VT_BSTR)
+            e += v.bstrVal ? L"'" + std::wstring(v.bstrVal) + L"'" : L"null";
+        else
+            e += (v.vt == VT_I4 ? L"i4 " : v.vt == VT_UI4 ? L"ui4 " : v.vt == VT_BOOL ? L"bool " : L"other ") +
+                 std::to_wstring(v.vt == VT_BOOL ? v.boolVal : v.lVal);
+    }
+    events.push_back(e);
+    if (during) during(id);
+    return answer;
+}
+
+ComPtr<PageSink> PageSink::ConnectedTo(ZOVAEmbeddedCtl& control) {
+    ComPtr<PageSink> sink;
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    if (FAILED(Make(sink)) ||
+        FAILED(control.FindConnectionPoint(DIID__IVelmoraEmbeddedRemoteConsoleEvents, point.put())) ||
+        FAILED(point->Advise(static_cast<IDispatch*>(sink.get()), &cookie)))
+        sink.reset();
+    return sink;
+}
+
+ControlRig::ControlRig(ConsoleLink* real) : link(real) {
+    if (SUCCEEDED(ZOVAEmbeddedCtl::Make(control))) {
+        control->set_console_link(link);
+        page = PageSink::ConnectedTo(*control);
+    }
 }
 
 }  // namespace zova::test

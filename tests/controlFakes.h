@@ -1,92 +1,128 @@
-// Fakes for driving the control in-process: a console object that records
-// every call by dispid, and a console link that hands such objects out.
+// Driving the control in-process: fake or recording console objects and link,
+// a page's event sink, and a control set up with them.
 #pragma once
-
-#include <windows.h>
-#include <oaidl.h>
 
 #include <functional>
 #include <map>
-#include <string>
 #include <vector>
 
-#include "axplugin/consoleLink.h"
-#include "comfw/comObject.h"
-#include "comfw/dispatch.h"
-#include "comfw/variant.h"
+#include "axplugin/zovaEmbeddedCtl.h"
+#include "comfw/bstr.h"
 
 namespace zova::test {
 
-// A console object (console process object or VM control) called by dispid.
+using comfw::ComPtr;
+
+// A console object that records its calls by dispid; alone it answers S_OK (VT_UI4 where set),
+// made over a real one it passes every call on. Also a stand-in event sink (only passed on).
 class FakeConsoleObject final : public comfw::ComObject<FakeConsoleObject, comfw::DispatchByIdOnly<IDispatch>> {
 public:
     struct Call {
         DISPID id;
         std::vector<VARIANT> args;  // in call order, owned copies
     };
-    struct Answer {
-        HRESULT hr = S_OK;
-        VARIANT result{};  // VT_EMPTY unless set
-    };
-
+    explicit FakeConsoleObject(IDispatch* real = nullptr) noexcept : real_(real) {}
     ~FakeConsoleObject() override;
-
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO*, UINT*) noexcept override;
-
-    void Answer_(DISPID id, HRESULT hr) { answers_[id].hr = hr; }
-    void AnswerI4(DISPID id, LONG v) { Set(id, VT_I4).lVal = v; }
-    void AnswerUI4(DISPID id, ULONG v) { Set(id, VT_UI4).ulVal = v; }
-    void AnswerBool(DISPID id, bool v) { Set(id, VT_BOOL).boolVal = v ? VARIANT_TRUE : VARIANT_FALSE; }
-
-    const std::vector<Call>& calls() const { return calls_; }
+                        EXCEPINFO* info, UINT* arg) noexcept override;
+    void AnswerUI4(DISPID id, ULONG v) { answers_[id] = v; }
     const Call* LastCall(DISPID id) const;
     std::vector<DISPID> CallIds() const;
-    // Runs during the call with this dispid (before it answers).
-    std::function<void()> during;
-    DISPID duringId = -1;
 
 private:
-    VARIANT& Set(DISPID id, VARTYPE vt) {
-        answers_[id].hr = S_OK;
-        VARIANT& v = answers_[id].result;
-        ::VariantClear(&v);
-        v.vt = vt;
-        return v;
-    }
+    ComPtr<IDispatch> real_;
     std::vector<Call> calls_;
-    std::map<DISPID, Answer> answers_;
+    std::map<DISPID, ULONG> answers_;
 };
 
-// The console link with fakes behind it; records what the control asked.
+// The console link with fakes behind it, recording what the control asked; or, made over the
+// shipping link, passing every call on, with its VM control wrapped in `vm` to record calls.
 class FakeConsoleLink final : public ConsoleLink {
 public:
-    HRESULT sinkResult = S_OK;
-    HRESULT startResult = S_OK;
-    HRESULT attachResult = S_OK;
-    int sinksMade = 0, starts = 0, attaches = 0, teardowns = 0, resizes = 0;
+    ConsoleLink* const real;
+    HRESULT sinkResult = S_OK, startResult = S_OK, attachResult = S_OK;
+    int starts = 0, attaches = 0, teardowns = 0;
     std::wstring lastId;
     UINT lastModes = 0;
     int lastMessageMode = 0;
     uint32_t lastFeatures = 0;
-    HWND lastWindow = nullptr;
-    RECT lastRect{};
-    IDispatch* lastSink = nullptr;
-    comfw::ComPtr<FakeConsoleObject> process, vm;
-    comfw::ComPtr<IDispatch> sink;        // the sink handed out, when the test keeps it
-    std::function<void()> duringStart;    // runs while "waiting for the console"
-    std::function<void()> onResize;
+    ComPtr<FakeConsoleObject> process, vm;
+    ComPtr<IDispatch> sink;             // the last sink handed out, kept like a console slow to let go
+    ComPtr<IDispatch> realVm;           // the real console's VM control, for its test hooks
+    std::function<void()> duringStart;  // runs while "waiting for the console"
 
-    FakeConsoleLink();
-
-    HRESULT CreateEventSink(ZOVAEmbeddedCtl& owner, comfw::ComPtr<IDispatch>& out) noexcept override;
-    HRESULT StartConsoleAndCreateControl(const std::wstring& id, UINT modes, int messageMode, uint32_t features,
-                                         HWND parent, const RECT& rect, IDispatch* s,
-                                         comfw::ComPtr<IDispatch>& p, comfw::ComPtr<IDispatch>& v) noexcept override;
+    explicit FakeConsoleLink(ConsoleLink* realLink = nullptr) : real(realLink) {
+        FakeConsoleObject::Make(process);
+        FakeConsoleObject::Make(vm);
+    }
+    HRESULT CreateEventSink(ZOVAEmbeddedCtl& owner, ComPtr<IDispatch>& out) noexcept override;
+    HRESULT StartConsoleAndCreateControl(const std::wstring& id, UINT modes, int mode, uint32_t features, HWND parent,
+                                         const RECT& rect, IDispatch* s, ComPtr<IDispatch>& p,
+                                         ComPtr<IDispatch>& v) noexcept override {
+        ++starts;
+        lastId = id;
+        lastModes = modes;
+        lastMessageMode = mode;
+        lastFeatures = features;
+        if (duringStart) duringStart();
+        if (!real) return HandOut(startResult, p, v);
+        return HandOut(real->StartConsoleAndCreateControl(id, modes, mode, features, parent, rect, s, p, v), p, v);
+    }
     HRESULT AttachConsoleAndControl(const std::wstring& id, HWND window, const RECT& rect, IDispatch* s,
-                                    comfw::ComPtr<IDispatch>& p, comfw::ComPtr<IDispatch>& v) noexcept override;
-    void TeardownVMControl(comfw::ComPtr<IDispatch>& p, comfw::ComPtr<IDispatch>& v) noexcept override;
-    void ResizeVMWindow(HWND window, IDispatch* v) noexcept override;
+                                    ComPtr<IDispatch>& p, ComPtr<IDispatch>& v) noexcept override {
+        ++attaches;
+        lastId = id;
+        return HandOut(real ? real->AttachConsoleAndControl(id, window, rect, s, p, v) : attachResult, p, v);
+    }
+    void TeardownVMControl(ComPtr<IDispatch>& p, ComPtr<IDispatch>& v) noexcept override {
+        ++teardowns;
+        if (real) real->TeardownVMControl(p, v);
+        v.reset();
+        p.reset();
+    }
+    void ResizeVMWindow(HWND window, IDispatch* v) noexcept override {
+        if (real) real->ResizeVMWindow(window, v);
+    }
+
+private:
+    HRESULT HandOut(HRESULT hr, ComPtr<IDispatch>& p, ComPtr<IDispatch>& v) noexcept;
+};
+
+// A page's event sink: records each event as its dispid and arguments in order, e.g. "4: i4 800,
+// ui4 2, bool -1, 'text', null" (null: a null BSTR); runs `during` in the firing, answers `answer`.
+class PageSink final : public comfw::ComObject<PageSink, comfw::DispatchByIdOnly<IDispatch>> {
+public:
+    HRESULT answer = S_OK;
+    std::vector<std::wstring> events;
+    std::function<void(DISPID)> during;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
+        if (!ppv || !::IsEqualIID(riid, DIID__IVelmoraEmbeddedRemoteConsoleEvents))
+            return ComObject::QueryInterface(riid, ppv);
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                        UINT*) noexcept override;
+    // A new sink connected to the control's events, or null.
+    static ComPtr<PageSink> ConnectedTo(ZOVAEmbeddedCtl& control);
+};
+
+// A control on a FakeConsoleLink (over `real` when given) with a page sink
+// connected; `id` holds what Startup gave.
+struct ControlRig {
+    FakeConsoleLink link;
+    ComPtr<ZOVAEmbeddedCtl> control;
+    ComPtr<PageSink> page;
+    comfw::Bstr id;
+
+    explicit ControlRig(ConsoleLink* real = nullptr);
+    HRESULT Startup(const wchar_t* config = nullptr, UINT modes = 2, int messageMode = 2) {
+        comfw::Bstr text;
+        comfw::Bstr::FromText(config, text);
+        return control->startup(modes, static_cast<ZOVA_MessageMode>(messageMode), text.get(), id.put());
+    }
 };
 
 }  // namespace zova::test
