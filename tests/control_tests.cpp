@@ -175,3 +175,35 @@ TEST(PageEvents, ArgumentsArriveInOrderWithTheirTypesAndNullStringsStayNull) {
                                          L"1: ui4 4, null", L"8:"}),
               rig.page->events);
 }
+
+TEST(Control, ResultPointersAreCheckedBeforeTheGuardAndOutputsFollowTheirRules) {
+    ControlRig rig;
+    zova::ZOVAEmbeddedCtl& c = *rig.control;
+    VARIANT v;
+    VariantInit(&v);
+    // A null result pointer comes first, with or without a console.
+    for (int held = 0; held < 2; ++held) {
+        SCOPED_TRACE(held);
+        EXPECT_EQ(E_POINTER, c.getVersion(nullptr));
+        EXPECT_EQ(E_POINTER, c.isReadyToStart(nullptr));
+        EXPECT_EQ(E_POINTER, c.screenWidth(nullptr));
+        EXPECT_EQ(E_POINTER, c.screenHeight(nullptr));
+        EXPECT_EQ(E_POINTER, c.getFullscreen(nullptr));
+        EXPECT_EQ(E_POINTER, c.getGrabState(nullptr));
+        EXPECT_EQ(E_POINTER, c.getConnectionState(nullptr));
+        EXPECT_EQ(E_POINTER, c.getVirtualDevices(7, nullptr));
+        EXPECT_EQ(E_POINTER, c.getVirtualDeviceDetails(nullptr, nullptr));
+        if (!held) ASSERT_EQ(S_OK, rig.Startup());
+    }
+    ASSERT_EQ(S_OK, c.shutdown());
+    // Without a console: widths are zeroed, the other outputs left alone.
+    INT width = 7;
+    VARIANT_BOOL full = 5;
+    ZOVA_GrabState grab = static_cast<ZOVA_GrabState>(9);
+    EXPECT_EQ(E_FAIL, c.screenWidth(&width));
+    EXPECT_EQ(0, width);
+    EXPECT_EQ(E_FAIL, c.getFullscreen(&full));
+    EXPECT_EQ(5, full);
+    EXPECT_EQ(E_FAIL, c.getGrabState(&grab));
+    EXPECT_EQ(9, grab);
+}
