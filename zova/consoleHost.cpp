@@ -12,6 +12,10 @@ constexpr UINT kCheckLifetimeMessage = WM_APP + 2;
 constexpr UINT_PTR kIdleTimer = 1;
 constexpr UINT_PTR kGraceTimer = 2;
 constexpr UINT kGraceMs = 3000;
+// While controls are attached their clients' windows are looked at this
+// often: a client process that ends does not always tell its console.
+constexpr UINT_PTR kWatchTimer = 3;
+constexpr UINT kWatchMs = 1000;
 
 }  // namespace
 
@@ -107,8 +111,10 @@ void ConsoleHost::CheckLifetime() noexcept {
         if (idleTimerRunning_) ::KillTimer(hwnd(), kIdleTimer);
         if (graceTimerRunning_) ::KillTimer(hwnd(), kGraceTimer);
         idleTimerRunning_ = graceTimerRunning_ = false;
+        ::SetTimer(hwnd(), kWatchTimer, kWatchMs, nullptr);
         return;
     }
+    ::KillTimer(hwnd(), kWatchTimer);
     if (!persistent() && (deletedAny_ || parentGone_)) {
         if (liveControlObjects_ == 0) {
             Quit();
@@ -143,6 +149,11 @@ LRESULT ConsoleHost::HandleMessage(UINT msg, WPARAM wp, LPARAM, bool& handled) n
             CheckLifetime();
             return 0;
         case WM_TIMER:
+            if (wp == kWatchTimer) {
+                handled = true;
+                CheckLifetime();
+                return 0;
+            }
             if (wp != kIdleTimer && wp != kGraceTimer) return 0;
             handled = true;
             ::KillTimer(hwnd(), wp);

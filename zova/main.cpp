@@ -131,7 +131,10 @@ int Run() {
         registration.Revoke();
         ::CoDisconnectObject(process->identity(), 0);
     }
-    ::OleUninitialize();
+    // No OleUninitialize: the process ends here anyway, and under Wine it can
+    // wait forever for a call from a client process that has already gone
+    // (RpcServerUnregisterIf waiting for calls to complete), which would keep
+    // the console, and any pipe it inherited, alive.
     return code;
 }
 

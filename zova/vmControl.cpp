@@ -69,6 +69,7 @@ HRESULT VMControl::CreateIn(HWND parent, const RECT& rect) noexcept {
     if (!parent || !::IsWindow(parent)) return E_INVALIDARG;
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
     if (!CreateWindowFor(parent, &rect, L"VM console", style, 0)) return comfw::LastErrorHresult();
+    parent_ = parent;
     try {
         host_.AddControl(this);
     } catch (...) {
@@ -77,7 +78,11 @@ HRESULT VMControl::CreateIn(HWND parent, const RECT& rect) noexcept {
     return S_OK;
 }
 
-bool VMControl::attached() const noexcept { return !deleted_ && hwnd() && ::IsWindow(hwnd()); }
+// A client that ended without Delete may leave this window behind, orphaned
+// and never told: the client's window is what shows whether it is still there.
+bool VMControl::attached() const noexcept {
+    return !deleted_ && hwnd() && ::IsWindow(hwnd()) && ::IsWindow(parent_);
+}
 
 void VMControl::Repaint() noexcept {
     if (hwnd()) ::InvalidateRect(hwnd(), nullptr, TRUE);

@@ -75,6 +75,7 @@ private:
 
     ConsoleHost& host_;
     const bool attachedByAttach_;
+    HWND parent_ = nullptr;  // the client's window this control was made in
     bool deleted_ = false;
     bool deleting_ = false;
     comfw::ComPtr<IDispatch> sink_;
