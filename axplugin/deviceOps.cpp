@@ -2,6 +2,7 @@
 // the console's VM control; the client machine's devices are guarded.
 #include "axplugin/deviceDetails.h"
 #include "axplugin/environmentProbes.h"
+#include "axplugin/consoleArgs.h"
 #include "axplugin/zovaEmbeddedCtl.h"
 #include "comfw/bstr.h"
 #include "comfw/variant.h"
@@ -13,14 +14,6 @@ namespace zova {
 namespace {
 
 using comfw::Variant;
-
-HRESULT StringArg(BSTR value, Variant& out) noexcept {
-    comfw::Bstr copy;
-    const HRESULT hr = comfw::Bstr::FromText(value, copy);
-    if (FAILED(hr)) return hr;
-    out = Variant::OwnBstr(copy.detach());
-    return S_OK;
-}
 
 // The client machine's devices: inside the browser they need the site's
 // permission. Until a per-site decision can be asked for, the browser is

@@ -1,6 +1,7 @@
 // Session, screen and input operations: each forwards to one operation of the
 // console's VM control and returns its status unchanged.
 #include "axplugin/browserProxy.h"
+#include "axplugin/consoleArgs.h"
 #include "axplugin/zovaEmbeddedCtl.h"
 #include "comfw/bstr.h"
 #include "comfw/variant.h"
@@ -10,23 +11,8 @@
 #include "win32/plugin/consoleDispids.h"
 
 namespace zova {
-namespace {
 
 using comfw::Variant;
-
-// Any non-zero VARIANT_BOOL from the page is true.
-Variant BoolArg(VARIANT_BOOL value) noexcept { return Variant::Bool(value != VARIANT_FALSE); }
-
-// A copy of the page's text up to its first NUL; null stays null.
-HRESULT StringArg(BSTR value, Variant& out) noexcept {
-    comfw::Bstr copy;
-    const HRESULT hr = comfw::Bstr::FromText(value, copy);
-    if (FAILED(hr)) return hr;
-    out = Variant::OwnBstr(copy.detach());
-    return S_OK;
-}
-
-}  // namespace
 
 STDMETHODIMP ZOVAEmbeddedCtl::connect(BSTR hostname, BSTR sslThumbprint, VARIANT_BOOL allowSSLErrors,
                                       BSTR cloneSessionTicket, BSTR username, BSTR password, BSTR moid,
