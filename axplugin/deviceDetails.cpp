@@ -6,48 +6,6 @@
 namespace zova {
 namespace {
 
-// Reads the nine strings first, so that a bad element leaves the object as
-// it was.
-class DetailsReader {
-public:
-    explicit DetailsReader(const comfw::SafeArray& a) noexcept : array_(a) {}
-
-    HRESULT Text(LONG i, comfw::Bstr& out) noexcept {
-        VARIANT v;
-        HRESULT hr = array_.get_variant(i, v);
-        if (FAILED(hr)) return hr;
-        if (v.vt != VT_BSTR) {
-            ::VariantClear(&v);
-            return E_FAIL;
-        }
-        out = comfw::Bstr::Attach(v.bstrVal);  // takes the element's copy
-        return S_OK;
-    }
-    HRESULT Number(LONG i, uint32_t& out) noexcept {
-        comfw::Bstr text;
-        HRESULT hr = Text(i, text);
-        if (FAILED(hr)) return hr;
-        try {
-            out = boost::lexical_cast<uint32_t>(text.str());
-            return S_OK;
-        } catch (const boost::bad_lexical_cast&) {
-            return E_FAIL;
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
-    }
-    HRESULT Flag(LONG i, bool& out) noexcept {
-        comfw::Bstr text;
-        HRESULT hr = Text(i, text);
-        if (FAILED(hr)) return hr;
-        out = text.get() && std::wstring(text.get()) == L"true";
-        return S_OK;
-    }
-
-private:
-    const comfw::SafeArray& array_;
-};
-
 // A fresh copy keeping the stored length; null stays null.
 HRESULT CopyOut(const comfw::Bstr& field, BSTR* out) noexcept {
     if (!out) return E_POINTER;
@@ -72,21 +30,77 @@ HRESULT FlagOut(bool value, VARIANT_BOOL* out) noexcept {
 
 }  // namespace
 
-HRESULT CVirtualDeviceDetails::Fill(const comfw::SafeArray& details) noexcept {
-    DetailsReader r(details);
-    comfw::Bstr key, name, backingKey, hostname;
-    uint32_t type = 0, state = 0, backing = 0;
-    bool byMe = false, clientBacking = false;
+HRESULT DetailsReader::Text(LONG i, comfw::Bstr& out) noexcept {
+    VARIANT v;
+    HRESULT hr = array_.get_variant(i, v);
+    if (FAILED(hr)) return hr;
+    if (v.vt != VT_BSTR) {
+        ::VariantClear(&v);
+        return E_FAIL;
+    }
+    out = comfw::Bstr::Attach(v.bstrVal);  // takes the element's copy
+    return S_OK;
+}
+
+HRESULT DetailsReader::Number(LONG i, uint32_t& out) noexcept {
+    comfw::Bstr text;
+    HRESULT hr = Text(i, text);
+    if (FAILED(hr)) return hr;
+    try {
+        out = boost::lexical_cast<uint32_t>(text.str());
+        return S_OK;
+    } catch (const boost::bad_lexical_cast&) {
+        return E_FAIL;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT DetailsReader::Flag(LONG i, bool& out) noexcept {
+    comfw::Bstr text;
+    HRESULT hr = Text(i, text);
+    if (FAILED(hr)) return hr;
+    out = text.get() && std::wstring(text.get()) == L"true";
+    return S_OK;
+}
+
+HRESULT CommonDetails::Read(DetailsReader& r) noexcept {
     HRESULT hr;
     if (FAILED(hr = r.Text(0, key)) || FAILED(hr = r.Number(1, type)) || FAILED(hr = r.Number(2, state)) ||
-        FAILED(hr = r.Flag(3, byMe)) || FAILED(hr = r.Text(4, name)) || FAILED(hr = r.Flag(5, clientBacking)) ||
-        FAILED(hr = r.Number(6, backing)) || FAILED(hr = r.Text(7, backingKey)) || FAILED(hr = r.Text(8, hostname)))
+        FAILED(hr = r.Flag(3, connectedByMe)) || FAILED(hr = r.Text(4, name)))
         return hr;
-    key_ = std::move(key);
-    type_ = type;
-    state_ = state;
-    connectedByMe_ = byMe;
-    name_ = std::move(name);
+    return S_OK;
+}
+
+template <class Iface>
+STDMETHODIMP DeviceDetailsBase<Iface>::get_key(BSTR* v) noexcept { return CopyOut(common_.key, v); }
+template <class Iface>
+STDMETHODIMP DeviceDetailsBase<Iface>::get_type(ZOVA_DeviceType* v) noexcept { return ValueOut(common_.type, v); }
+template <class Iface>
+STDMETHODIMP DeviceDetailsBase<Iface>::get_state(ZOVA_DeviceState* v) noexcept { return ValueOut(common_.state, v); }
+template <class Iface>
+STDMETHODIMP DeviceDetailsBase<Iface>::get_connectedByMe(VARIANT_BOOL* v) noexcept {
+    return FlagOut(common_.connectedByMe, v);
+}
+template <class Iface>
+STDMETHODIMP DeviceDetailsBase<Iface>::get_name(BSTR* v) noexcept { return CopyOut(common_.name, v); }
+
+template class DeviceDetailsBase<IVirtualDeviceDetails>;
+template class DeviceDetailsBase<IPhysicalClientDeviceDetails>;
+
+// Both Fill functions read all nine elements into locals first, so that a
+// bad element leaves the object as it was.
+HRESULT CVirtualDeviceDetails::Fill(const comfw::SafeArray& details) noexcept {
+    DetailsReader r(details);
+    CommonDetails common;
+    comfw::Bstr backingKey, hostname;
+    uint32_t backing = 0;
+    bool clientBacking = false;
+    HRESULT hr;
+    if (FAILED(hr = common.Read(r)) || FAILED(hr = r.Flag(5, clientBacking)) || FAILED(hr = r.Number(6, backing)) ||
+        FAILED(hr = r.Text(7, backingKey)) || FAILED(hr = r.Text(8, hostname)))
+        return hr;
+    common_ = std::move(common);
     clientBacking_ = clientBacking;
     backing_ = backing;
     backingKey_ = std::move(backingKey);
@@ -94,11 +108,6 @@ HRESULT CVirtualDeviceDetails::Fill(const comfw::SafeArray& details) noexcept {
     return S_OK;
 }
 
-STDMETHODIMP CVirtualDeviceDetails::get_key(BSTR* v) noexcept { return CopyOut(key_, v); }
-STDMETHODIMP CVirtualDeviceDetails::get_type(ZOVA_DeviceType* v) noexcept { return ValueOut(type_, v); }
-STDMETHODIMP CVirtualDeviceDetails::get_state(ZOVA_DeviceState* v) noexcept { return ValueOut(state_, v); }
-STDMETHODIMP CVirtualDeviceDetails::get_connectedByMe(VARIANT_BOOL* v) noexcept { return FlagOut(connectedByMe_, v); }
-STDMETHODIMP CVirtualDeviceDetails::get_name(BSTR* v) noexcept { return CopyOut(name_, v); }
 STDMETHODIMP CVirtualDeviceDetails::get_clientBacking(VARIANT_BOOL* v) noexcept { return FlagOut(clientBacking_, v); }
 STDMETHODIMP CVirtualDeviceDetails::get_backing(ZOVA_DeviceBacking* v) noexcept { return ValueOut(backing_, v); }
 STDMETHODIMP CVirtualDeviceDetails::get_backingKey(BSTR* v) noexcept { return CopyOut(backingKey_, v); }
@@ -106,19 +115,15 @@ STDMETHODIMP CVirtualDeviceDetails::get_hostname(BSTR* v) noexcept { return Copy
 
 HRESULT CPhysicalClientDeviceDetails::Fill(const comfw::SafeArray& details) noexcept {
     DetailsReader r(details);
-    comfw::Bstr key, name, path;
-    uint32_t type = 0, state = 0, families = 0, speeds = 0;
-    bool byMe = false, sharable = false;
+    CommonDetails common;
+    comfw::Bstr path;
+    uint32_t families = 0, speeds = 0;
+    bool sharable = false;
     HRESULT hr;
-    if (FAILED(hr = r.Text(0, key)) || FAILED(hr = r.Number(1, type)) || FAILED(hr = r.Number(2, state)) ||
-        FAILED(hr = r.Flag(3, byMe)) || FAILED(hr = r.Text(4, name)) || FAILED(hr = r.Text(5, path)) ||
-        FAILED(hr = r.Number(6, families)) || FAILED(hr = r.Flag(7, sharable)) || FAILED(hr = r.Number(8, speeds)))
+    if (FAILED(hr = common.Read(r)) || FAILED(hr = r.Text(5, path)) || FAILED(hr = r.Number(6, families)) ||
+        FAILED(hr = r.Flag(7, sharable)) || FAILED(hr = r.Number(8, speeds)))
         return hr;
-    key_ = std::move(key);
-    type_ = type;
-    state_ = state;
-    connectedByMe_ = byMe;
-    name_ = std::move(name);
+    common_ = std::move(common);
     path_ = std::move(path);
     usbFamilies_ = families;
     usbSharable_ = sharable;
@@ -126,13 +131,6 @@ HRESULT CPhysicalClientDeviceDetails::Fill(const comfw::SafeArray& details) noex
     return S_OK;
 }
 
-STDMETHODIMP CPhysicalClientDeviceDetails::get_key(BSTR* v) noexcept { return CopyOut(key_, v); }
-STDMETHODIMP CPhysicalClientDeviceDetails::get_type(ZOVA_DeviceType* v) noexcept { return ValueOut(type_, v); }
-STDMETHODIMP CPhysicalClientDeviceDetails::get_state(ZOVA_DeviceState* v) noexcept { return ValueOut(state_, v); }
-STDMETHODIMP CPhysicalClientDeviceDetails::get_connectedByMe(VARIANT_BOOL* v) noexcept {
-    return FlagOut(connectedByMe_, v);
-}
-STDMETHODIMP CPhysicalClientDeviceDetails::get_name(BSTR* v) noexcept { return CopyOut(name_, v); }
 STDMETHODIMP CPhysicalClientDeviceDetails::get_path(BSTR* v) noexcept { return CopyOut(path_, v); }
 STDMETHODIMP CPhysicalClientDeviceDetails::get_usbFamilies(UINT* v) noexcept { return ValueOut(usbFamilies_, v); }
 STDMETHODIMP CPhysicalClientDeviceDetails::get_usbSharable(VARIANT_BOOL* v) noexcept { return FlagOut(usbSharable_, v); }

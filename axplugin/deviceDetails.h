@@ -17,29 +17,56 @@ namespace zova {
 // every element a VT_BSTR.
 constexpr LONG kDetailsUpperBound = 8;
 
-class CVirtualDeviceDetails final
-    : public comfw::ComObject<CVirtualDeviceDetails, comfw::DispatchFromTypeLib<IVirtualDeviceDetails>> {
+// Reads the details array's elements as their field types.
+class DetailsReader {
 public:
-    // Fills every field, or fails (E_FAIL) on an element that is not a string
-    // or a number that does not convert; nothing is half set on failure.
-    HRESULT Fill(const comfw::SafeArray& details) noexcept;
+    explicit DetailsReader(const comfw::SafeArray& a) noexcept : array_(a) {}
+    HRESULT Text(LONG i, comfw::Bstr& out) noexcept;
+    HRESULT Number(LONG i, uint32_t& out) noexcept;  // unsigned decimal, lexical_cast rules
+    HRESULT Flag(LONG i, bool& out) noexcept;        // true exactly for "true"
 
+private:
+    const comfw::SafeArray& array_;
+};
+
+// The first five fields, which both kinds of device have (elements 0..4).
+struct CommonDetails {
+    comfw::Bstr key;
+    uint32_t type = 1;
+    uint32_t state = 1;
+    bool connectedByMe = false;
+    comfw::Bstr name;
+
+    HRESULT Read(DetailsReader& r) noexcept;
+};
+
+// The dispatch and the getters of the common fields, for either interface.
+template <class Iface>
+class DeviceDetailsBase : public comfw::DispatchFromTypeLib<Iface> {
+public:
     STDMETHODIMP get_key(BSTR* v) noexcept override;
     STDMETHODIMP get_type(ZOVA_DeviceType* v) noexcept override;
     STDMETHODIMP get_state(ZOVA_DeviceState* v) noexcept override;
     STDMETHODIMP get_connectedByMe(VARIANT_BOOL* v) noexcept override;
     STDMETHODIMP get_name(BSTR* v) noexcept override;
+
+protected:
+    CommonDetails common_;
+};
+
+class CVirtualDeviceDetails final
+    : public comfw::ComObject<CVirtualDeviceDetails, DeviceDetailsBase<IVirtualDeviceDetails>> {
+public:
+    // Fills every field, or fails (E_FAIL) on an element that is not a string
+    // or a number that does not convert; nothing is half set on failure.
+    HRESULT Fill(const comfw::SafeArray& details) noexcept;
+
     STDMETHODIMP get_clientBacking(VARIANT_BOOL* v) noexcept override;
     STDMETHODIMP get_backing(ZOVA_DeviceBacking* v) noexcept override;
     STDMETHODIMP get_backingKey(BSTR* v) noexcept override;
     STDMETHODIMP get_hostname(BSTR* v) noexcept override;
 
 private:
-    comfw::Bstr key_;
-    uint32_t type_ = 1;
-    uint32_t state_ = 1;
-    bool connectedByMe_ = false;
-    comfw::Bstr name_;
     bool clientBacking_ = false;
     uint32_t backing_ = 1;
     comfw::Bstr backingKey_;
@@ -47,27 +74,16 @@ private:
 };
 
 class CPhysicalClientDeviceDetails final
-    : public comfw::ComObject<CPhysicalClientDeviceDetails,
-                              comfw::DispatchFromTypeLib<IPhysicalClientDeviceDetails>> {
+    : public comfw::ComObject<CPhysicalClientDeviceDetails, DeviceDetailsBase<IPhysicalClientDeviceDetails>> {
 public:
     HRESULT Fill(const comfw::SafeArray& details) noexcept;
 
-    STDMETHODIMP get_key(BSTR* v) noexcept override;
-    STDMETHODIMP get_type(ZOVA_DeviceType* v) noexcept override;
-    STDMETHODIMP get_state(ZOVA_DeviceState* v) noexcept override;
-    STDMETHODIMP get_connectedByMe(VARIANT_BOOL* v) noexcept override;
-    STDMETHODIMP get_name(BSTR* v) noexcept override;
     STDMETHODIMP get_path(BSTR* v) noexcept override;
     STDMETHODIMP get_usbFamilies(UINT* v) noexcept override;
     STDMETHODIMP get_usbSharable(VARIANT_BOOL* v) noexcept override;
     STDMETHODIMP get_usbSpeeds(UINT* v) noexcept override;
 
 private:
-    comfw::Bstr key_;
-    uint32_t type_ = 1;
-    uint32_t state_ = 1;
-    bool connectedByMe_ = false;
-    comfw::Bstr name_;
     comfw::Bstr path_;
     uint32_t usbFamilies_ = 0;
     bool usbSharable_ = false;
