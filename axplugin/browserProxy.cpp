@@ -12,10 +12,15 @@
 #include <mutex>
 #include <vector>
 
+#include "comfw/hresult.h"
+#include "comfw/uniqueAny.h"
 #include "pluginlog/pluginLog.h"
 
 namespace zova {
 namespace {
+
+inline void CloseInternet(HINTERNET h) noexcept { ::WinHttpCloseHandle(h); }
+using unique_hinternet = comfw::unique_any<comfw::handle_traits::NullInvalid<HINTERNET, CloseInternet>>;
 
 struct ProxyCache {
     bool read = false;
@@ -52,8 +57,8 @@ void ReadSettingsOnce(ProxyCache& cache) {
 }
 
 std::wstring AskWinHttp(const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& settings, const std::wstring& host) {
-    HINTERNET session = ::WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                      WINHTTP_NO_PROXY_BYPASS, 0);
+    const unique_hinternet session(::WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                                 WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
         ZOVA_REPORT("WinHttpOpen failed, rc=%d", static_cast<int>(::GetLastError()));
         return std::wstring();
@@ -70,16 +75,12 @@ std::wstring AskWinHttp(const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& settings, co
 
     const std::wstring url = L"https://" + host;
     WINHTTP_PROXY_INFO info{};
-    if (!::WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) {
+    if (!::WinHttpGetProxyForUrl(session.get(), url.c_str(), &options, &info)) {
         ZOVA_REPORT("Getting proxy for URL failed, rc=%d", static_cast<int>(::GetLastError()));
-        ::WinHttpCloseHandle(session);
         return std::wstring();
     }
-    std::wstring answer = info.lpszProxy ? info.lpszProxy : L"";
-    if (info.lpszProxy) ::GlobalFree(info.lpszProxy);
-    if (info.lpszProxyBypass) ::GlobalFree(info.lpszProxyBypass);
-    ::WinHttpCloseHandle(session);
-    return answer;
+    const comfw::unique_hglobal<wchar_t> proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
+    return proxy ? std::wstring(proxy.get()) : std::wstring();
 }
 
 }  // namespace
@@ -107,6 +108,8 @@ std::wstring ResolveBrowserProxy(const std::wstring& host) {
         }
         return AskWinHttp(settings, host);
     } catch (...) {
+        // Out of memory: no proxy, as when none can be found.
+        comfw::ResultFromCaughtException(__FILE__, __LINE__, __func__);
         return std::wstring();
     }
 }

@@ -1,19 +1,15 @@
 #include "axplugin/deviceDetails.h"
 
+#include "comfw/variant.h"
+#include "pluginlog/logResult.h"
+
 #include <boost/lexical_cast.hpp>
 #include <string>
 
 namespace zova {
 namespace {
 
-// A fresh copy keeping the stored length; null stays null.
-HRESULT CopyOut(const comfw::Bstr& field, BSTR* out) noexcept {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (field.is_null()) return S_OK;
-    *out = ::SysAllocStringByteLen(reinterpret_cast<const char*>(field.get()), ::SysStringByteLen(field.get()));
-    return *out ? S_OK : E_OUTOFMEMORY;
-}
+HRESULT CopyOut(const comfw::Bstr& field, BSTR* out) noexcept { return field.copy_to(out); }
 
 template <class T, class U>
 HRESULT ValueOut(U value, T* out) noexcept {
@@ -31,36 +27,35 @@ HRESULT FlagOut(bool value, VARIANT_BOOL* out) noexcept {
 }  // namespace
 
 HRESULT DetailsReader::Text(LONG i, comfw::Bstr& out) noexcept {
-    VARIANT v;
-    HRESULT hr = array_.get_variant(i, v);
-    if (FAILED(hr)) return hr;
-    if (v.vt != VT_BSTR) {
-        ::VariantClear(&v);
-        return E_FAIL;
-    }
-    out = comfw::Bstr::Attach(v.bstrVal);  // takes the element's copy
+    comfw::Variant element;
+    COMFW_RETURN_IF_FAILED(array_.get_variant(i, *element.put()));
+    ZOVA_RETURN_HR_IF_REPORT(E_FAIL, element.vt() != VT_BSTR,
+                             "Unexpected details element %d returned from ZOVA: type %d", static_cast<int>(i),
+                             static_cast<int>(element.vt()));
+    VARIANT raw;
+    element.detach_to(&raw);
+    out = comfw::Bstr::Attach(raw.bstrVal);  // takes the element's copy
     return S_OK;
 }
 
 HRESULT DetailsReader::Number(LONG i, uint32_t& out) noexcept {
     comfw::Bstr text;
-    HRESULT hr = Text(i, text);
-    if (FAILED(hr)) return hr;
+    COMFW_RETURN_IF_FAILED(Text(i, text));
     try {
+        // The whole string must convert: an embedded NUL is not a digit.
         out = boost::lexical_cast<uint32_t>(text.str());
         return S_OK;
     } catch (const boost::bad_lexical_cast&) {
+        ZOVA_REPORT("Unexpected details element %d returned from ZOVA: not a number", static_cast<int>(i));
         return E_FAIL;
-    } catch (...) {
-        return E_OUTOFMEMORY;
     }
+    COMFW_CATCH_RETURN()
 }
 
 HRESULT DetailsReader::Flag(LONG i, bool& out) noexcept {
     comfw::Bstr text;
-    HRESULT hr = Text(i, text);
-    if (FAILED(hr)) return hr;
-    out = text.get() && std::wstring(text.get()) == L"true";
+    COMFW_RETURN_IF_FAILED(Text(i, text));
+    out = text.equals(L"true");
     return S_OK;
 }
 

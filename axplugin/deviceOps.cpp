@@ -6,7 +6,7 @@
 #include "axplugin/zovaEmbeddedCtl.h"
 #include "comfw/bstr.h"
 #include "comfw/variant.h"
-#include "pluginlog/pluginLog.h"
+#include "pluginlog/logResult.h"
 #include "win32/plugin/consoleCall.h"
 #include "win32/plugin/consoleDispids.h"
 
@@ -66,37 +66,22 @@ namespace {
 template <class Details, class Iface>
 HRESULT MakeDetails(IDispatch* vm, DISPID id, const char* failedTrace, BSTR deviceKey, Iface** ppi) noexcept {
     comfw::Variant key;
-    HRESULT hr = StringArg(deviceKey, key);
-    if (FAILED(hr)) return hr;
+    COMFW_RETURN_IF_FAILED(StringArg(deviceKey, key));
     comfw::Variant answer;
-    hr = CallConsoleInto(vm, id, answer.ptr(), key);
-    if (FAILED(hr)) {
-        ZOVA_LOG(failedTrace, hr);
-        return hr;
-    }
-    if (answer.vt() != (VT_ARRAY | VT_VARIANT)) {
-        ZOVA_REPORT("Unexpected type returned from ZOVA: %d", static_cast<int>(answer.vt()));
-        return E_FAIL;
-    }
+    ZOVA_RETURN_IF_FAILED_TRACE(CallConsoleInto(vm, id, answer.ptr(), key), failedTrace);
+    ZOVA_RETURN_HR_IF_REPORT(E_FAIL, answer.vt() != (VT_ARRAY | VT_VARIANT), "Unexpected type returned from ZOVA: %d",
+                             static_cast<int>(answer.vt()));
     comfw::SafeArray details;
-    hr = comfw::SafeArray::CopyOf(answer.get().parray, details);
-    if (FAILED(hr)) return hr;
+    COMFW_RETURN_IF_FAILED(comfw::SafeArray::CopyOf(answer.get().parray, details));
     LONG lower = 0, upper = -1;
     const UINT dims = details.dims();
     if (dims == 1) details.bounds(lower, upper);
-    if (dims != 1 || lower != 0 || upper != kDetailsUpperBound) {
-        ZOVA_REPORT("Unexpected details size returned from ZOVA: (%d, %d, %d)", static_cast<int>(dims),
-                    static_cast<int>(lower), static_cast<int>(upper));
-        return E_FAIL;
-    }
+    ZOVA_RETURN_HR_IF_REPORT(E_FAIL, dims != 1 || lower != 0 || upper != kDetailsUpperBound,
+                             "Unexpected details size returned from ZOVA: (%d, %d, %d)", static_cast<int>(dims),
+                             static_cast<int>(lower), static_cast<int>(upper));
     comfw::ComPtr<Details> object;
-    hr = Details::Make(object);
-    if (FAILED(hr)) {
-        ZOVA_REPORT("Failed to create device details object: %d", static_cast<int>(hr));
-        return hr;
-    }
-    hr = object->Fill(details);
-    if (FAILED(hr)) return hr;
+    ZOVA_RETURN_IF_FAILED_REPORT(Details::Make(object), "Failed to create device details object: %d");
+    COMFW_RETURN_IF_FAILED(object->Fill(details));
     return object->QueryInterface(__uuidof(Iface), reinterpret_cast<void**>(ppi));
 }
 

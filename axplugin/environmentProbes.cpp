@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "axplugin/zovaEmbeddedCtl.h"
+#include "comfw/uniqueAny.h"
 #include "pluginlog/pluginLog.h"
 
 namespace zova {
@@ -22,10 +23,10 @@ HRESULT QueryProtectedMode(BOOL* answer) noexcept {
         if (answer) *answer = g_cachedAnswer;
         return g_lastStatus;
     }
-    if (HMODULE frame = ::LoadLibraryW(L"ieframe.dll")) {
-        auto query = reinterpret_cast<ProtectedModeQuery>(::GetProcAddress(frame, "IEIsProtectedModeProcess"));
+    if (const comfw::unique_hmodule frame(::LoadLibraryW(L"ieframe.dll")); frame) {
+        auto query =
+            reinterpret_cast<ProtectedModeQuery>(::GetProcAddress(frame.get(), "IEIsProtectedModeProcess"));
         if (query) g_lastStatus = query(answer);
-        ::FreeLibrary(frame);
     }
     if (g_lastStatus != S_OK && g_lastStatus != E_NOTIMPL) return g_lastStatus;
     g_cachedAnswer = answer ? *answer : FALSE;

@@ -8,48 +8,35 @@
 #include "axplugin/zovaEmbeddedCtl.h"
 #include "comfw/classFactory.h"
 #include "comfw/comPtr.h"
+#include "comfw/hresult.h"
 #include "comfw/module.h"
 
 namespace {
 
 constexpr UINT kRegistryScriptId = 105;
 
-std::wstring ModulePath() {
-    wchar_t path[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameW(comfw::Module::Handle(), path, MAX_PATH);
-    return (n == 0 || n >= MAX_PATH) ? std::wstring() : std::wstring(path, n);
-}
-
 // Runs the registry script (resource REGISTRY 105) through the platform's
 // registrar, with the module path as the only replacement.
 HRESULT RunRegistryScript(bool registering) noexcept {
-    try {
-        const std::wstring module = ModulePath();
-        if (module.empty()) return HRESULT_FROM_WIN32(::GetLastError());
-        comfw::ComPtr<IRegistrar> registrar;
-        HRESULT hr = ::CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
-                                        registrar.put_void());
-        if (FAILED(hr)) return hr;
-        hr = registrar->AddReplacement(L"MODULE", module.c_str());
-        if (FAILED(hr)) return hr;
-        return registering ? registrar->ResourceRegister(module.c_str(), kRegistryScriptId, L"REGISTRY")
-                           : registrar->ResourceUnregister(module.c_str(), kRegistryScriptId, L"REGISTRY");
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    std::wstring module;
+    COMFW_RETURN_IF_FAILED(comfw::Module::FileName(comfw::Module::Handle(), module));
+    comfw::ComPtr<IRegistrar> registrar;
+    COMFW_RETURN_IF_FAILED(
+        ::CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar, registrar.put_void()));
+    COMFW_RETURN_IF_FAILED(registrar->AddReplacement(L"MODULE", module.c_str()));
+    return registering ? registrar->ResourceRegister(module.c_str(), kRegistryScriptId, L"REGISTRY")
+                       : registrar->ResourceUnregister(module.c_str(), kRegistryScriptId, L"REGISTRY");
 }
 
 HRESULT RegisterTypeLibrary(bool registering) noexcept {
-    const std::wstring module = ModulePath();
-    if (module.empty()) return HRESULT_FROM_WIN32(::GetLastError());
+    std::wstring module;
+    COMFW_RETURN_IF_FAILED(comfw::Module::FileName(comfw::Module::Handle(), module));
     comfw::ComPtr<ITypeLib> lib;
-    HRESULT hr = ::LoadTypeLibEx(module.c_str(), REGKIND_NONE, lib.put());
-    if (FAILED(hr)) return hr;
+    COMFW_RETURN_IF_FAILED(::LoadTypeLibEx(module.c_str(), REGKIND_NONE, lib.put()));
     if (registering) return ::RegisterTypeLib(lib.get(), const_cast<wchar_t*>(module.c_str()), nullptr);
     TLIBATTR* attr = nullptr;
-    hr = lib->GetLibAttr(&attr);
-    if (FAILED(hr)) return hr;
-    hr = ::UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+    COMFW_RETURN_IF_FAILED(lib->GetLibAttr(&attr));
+    const HRESULT hr = ::UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
     lib->ReleaseTLibAttr(attr);
     return hr;
 }

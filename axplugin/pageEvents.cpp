@@ -16,13 +16,9 @@ comfw::Variant Arg(bool v) noexcept { return comfw::Variant::Bool(v); }
 
 // A BSTR copy keeps embedded NULs and the byte length; null stays null.
 bool ArgCopy(BSTR s, comfw::Variant& out) noexcept {
-    if (!s) {
-        out = comfw::Variant::OwnBstr(nullptr);
-        return true;
-    }
-    BSTR copy = ::SysAllocStringByteLen(reinterpret_cast<const char*>(s), ::SysStringByteLen(s));
-    if (!copy) return false;
-    out = comfw::Variant::OwnBstr(copy);
+    comfw::Bstr copy;
+    if (FAILED(comfw::Bstr::CopyOf(s, copy))) return false;
+    out = comfw::Variant::OwnBstr(copy.detach());
     return true;
 }
 

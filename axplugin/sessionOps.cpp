@@ -6,7 +6,7 @@
 #include "comfw/bstr.h"
 #include "comfw/variant.h"
 #include "plugin-common/utils.h"
-#include "pluginlog/pluginLog.h"
+#include "pluginlog/logResult.h"
 #include "win32/plugin/consoleCall.h"
 #include "win32/plugin/consoleDispids.h"
 
@@ -20,11 +20,8 @@ STDMETHODIMP ZOVAEmbeddedCtl::connect(BSTR hostname, BSTR sslThumbprint, VARIANT
     if (!HasVMControl()) return E_FAIL;
 
     Variant flags;
-    HRESULT hr = CallConsoleFor(consoleProcess_.get(), console::kGetFeatureFlags, VT_UI4, flags);
-    if (FAILED(hr)) {
-        ZOVA_REPORT("Failed to get feature flags: %d", static_cast<int>(hr));
-        return hr;
-    }
+    ZOVA_RETURN_IF_FAILED_REPORT(CallConsoleFor(consoleProcess_.get(), console::kGetFeatureFlags, VT_UI4, flags),
+                                 "Failed to get feature flags: %d");
 
     Variant proxy = Variant::OwnBstr(nullptr);
     if (flags.get().ulVal & kFeatureUseBrowserProxy) {
@@ -32,14 +29,13 @@ STDMETHODIMP ZOVAEmbeddedCtl::connect(BSTR hostname, BSTR sslThumbprint, VARIANT
         try {
             const std::wstring resolved = ResolveBrowserProxy(comfw::TextOf(hostname));
             comfw::Bstr text;
-            hr = comfw::Bstr::FromString(resolved, text);
-            if (FAILED(hr)) return hr;
+            COMFW_RETURN_IF_FAILED(comfw::Bstr::FromString(resolved, text));
             proxy = Variant::OwnBstr(text.detach());
-        } catch (...) {
-            return E_OUTOFMEMORY;
         }
+        COMFW_CATCH_RETURN()
     }
 
+    HRESULT hr;
     Variant host, thumbprint, ticket, user, pass, vmId, dc, storePath;
     const Variant allow = BoolArg(allowSSLErrors);
     if (FAILED(hr = StringArg(hostname, host)) || FAILED(hr = StringArg(sslThumbprint, thumbprint)) ||

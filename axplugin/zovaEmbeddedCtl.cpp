@@ -7,8 +7,9 @@
 
 #include "comfw/bstr.h"
 #include "comfw/module.h"
+#include "comfw/scopeExit.h"
 #include "plugin-common/utils.h"
-#include "pluginlog/pluginLog.h"
+#include "pluginlog/logResult.h"
 
 namespace zova {
 
@@ -53,14 +54,13 @@ std::wstring ZOVAEmbeddedCtl::MakeInstanceId(bool persistent) {
 }
 
 std::wstring ZOVAEmbeddedCtl::VersionText() {
-    wchar_t path[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameW(comfw::Module::Handle(), path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return std::wstring();
+    std::wstring path;
+    if (FAILED(comfw::Module::FileName(comfw::Module::Handle(), path))) return std::wstring();
     DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(path, &ignored);
+    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
     if (size == 0) return std::wstring();
     std::vector<BYTE> block(size);
-    if (!::GetFileVersionInfoW(path, 0, size, block.data())) return std::wstring();
+    if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return std::wstring();
     VS_FIXEDFILEINFO* info = nullptr;
     UINT infoSize = 0;
     if (!::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &infoSize) || !info)
@@ -76,12 +76,11 @@ STDMETHODIMP ZOVAEmbeddedCtl::getVersion(BSTR* version) noexcept {
     *version = nullptr;
     try {
         comfw::Bstr text;
-        const HRESULT hr = comfw::Bstr::FromString(VersionText(), text);
-        if (SUCCEEDED(hr)) *version = text.detach();
-        return hr;
-    } catch (...) {
-        return E_OUTOFMEMORY;
+        COMFW_RETURN_IF_FAILED(comfw::Bstr::FromString(VersionText(), text));
+        *version = text.detach();
+        return S_OK;
     }
+    COMFW_CATCH_RETURN()
 }
 
 bool ZOVAEmbeddedCtl::HasVMControl() const noexcept {
@@ -123,33 +122,25 @@ STDMETHODIMP ZOVAEmbeddedCtl::startup(UINT modes, ZOVA_MessageMode messageMode, 
         persistent_ = (features & kFeaturePersistent) != 0;
 
         comfw::ComPtr<IDispatch> sink;  // released on every way out
-        HRESULT hr = link_->CreateEventSink(*this, sink);
-        if (FAILED(hr)) {
-            ZOVA_REPORT("Failed to create event sink: %d", static_cast<int>(hr));
-            return hr;
-        }
+        ZOVA_RETURN_IF_FAILED_REPORT(link_->CreateEventSink(*this, sink), "Failed to create event sink: %d");
         const RECT rect = ClientRectForConsole();
         const std::wstring id = MakeInstanceId(persistent_);
 
         comfw::ComPtr<IDispatch> process, vm;
         starting_ = true;
-        hr = link_->StartConsoleAndCreateControl(id, modes, mode, features, hwnd(), rect, sink.get(), process, vm);
-        starting_ = false;
-        if (FAILED(hr)) {
-            ZOVA_REPORT("Failed to start ZOVA process and create VM control: %d", static_cast<int>(hr));
-            return hr;
-        }
+        auto started = comfw::scope_exit([this] { starting_ = false; });
+        ZOVA_RETURN_IF_FAILED_REPORT(
+            link_->StartConsoleAndCreateControl(id, modes, mode, features, hwnd(), rect, sink.get(), process, vm),
+            "Failed to start ZOVA process and create VM control: %d");
         consoleProcess_ = std::move(process);
         vmControl_ = std::move(vm);
         ZOVA_LOG("startup succeeded");
         comfw::Bstr result;
-        hr = comfw::Bstr::FromString(id, result);
-        if (SUCCEEDED(hr)) *retVal = result.detach();
-        return hr;
-    } catch (...) {
-        starting_ = false;
-        return E_OUTOFMEMORY;
+        COMFW_RETURN_IF_FAILED(comfw::Bstr::FromString(id, result));
+        *retVal = result.detach();
+        return S_OK;
     }
+    COMFW_CATCH_RETURN()
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::attach(BSTR id) noexcept {
@@ -160,29 +151,21 @@ STDMETHODIMP ZOVAEmbeddedCtl::attach(BSTR id) noexcept {
     }
     try {
         comfw::ComPtr<IDispatch> sink;
-        HRESULT hr = link_->CreateEventSink(*this, sink);
-        if (FAILED(hr)) {
-            ZOVA_REPORT("Failed to create event sink: %d", static_cast<int>(hr));
-            return hr;
-        }
+        ZOVA_RETURN_IF_FAILED_REPORT(link_->CreateEventSink(*this, sink), "Failed to create event sink: %d");
         const RECT rect = ClientRectForConsole();
         comfw::ComPtr<IDispatch> process, vm;
         starting_ = true;
-        hr = link_->AttachConsoleAndControl(comfw::TextOf(id), hwnd(), rect, sink.get(), process, vm);
-        starting_ = false;
-        if (FAILED(hr)) {
-            ZOVA_REPORT("Failed to attach to ZOVA process and create VM control: %d", static_cast<int>(hr));
-            return hr;
-        }
+        auto started = comfw::scope_exit([this] { starting_ = false; });
+        ZOVA_RETURN_IF_FAILED_REPORT(
+            link_->AttachConsoleAndControl(comfw::TextOf(id), hwnd(), rect, sink.get(), process, vm),
+            "Failed to attach to ZOVA process and create VM control: %d");
         consoleProcess_ = std::move(process);
         vmControl_ = std::move(vm);
         ZOVA_LOG("attach succeeded");
         persistent_ = true;
         return S_OK;
-    } catch (...) {
-        starting_ = false;
-        return E_OUTOFMEMORY;
     }
+    COMFW_CATCH_RETURN()
 }
 
 void ZOVAEmbeddedCtl::Teardown() noexcept {

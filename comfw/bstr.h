@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <oleauto.h>
+#include <cwchar>
 #include <string>
 #include <utility>
 
@@ -30,7 +31,30 @@ public:
         out.s_ = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         return out.s_ ? S_OK : E_OUTOFMEMORY;
     }
+    // A copy of all of `source`, its stored byte length kept (embedded NULs
+    // and an odd byte count included); a null source stays null.
+    static HRESULT CopyOf(BSTR source, Bstr& out) noexcept {
+        out.reset();
+        if (!source) return S_OK;
+        out.s_ = ::SysAllocStringByteLen(reinterpret_cast<const char*>(source), ::SysStringByteLen(source));
+        return out.s_ ? S_OK : E_OUTOFMEMORY;
+    }
     static Bstr Attach(BSTR s) noexcept { Bstr b; b.s_ = s; return b; }
+
+    // A fresh copy for an out-parameter (length kept, null stays null).
+    HRESULT copy_to(BSTR* out) const noexcept {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        Bstr copy;
+        const HRESULT hr = CopyOf(s_, copy);
+        if (SUCCEEDED(hr)) *out = copy.detach();
+        return hr;
+    }
+    // True when the whole string, up to its stored length, equals `text`.
+    bool equals(const wchar_t* text) const noexcept {
+        const size_t n = ::wcslen(text);
+        return s_ && ::SysStringLen(s_) == n && ::wmemcmp(s_, text, n) == 0;
+    }
 
     BSTR get() const noexcept { return s_; }
     bool is_null() const noexcept { return s_ == nullptr; }

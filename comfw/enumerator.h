@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "comfw/comObject.h"
+#include "comfw/hresult.h"
 
 namespace comfw {
 
@@ -50,11 +51,9 @@ public:
         *out = nullptr;
         ComPtr<Enumerator> copy;
         try {
-            const HRESULT hr = Enumerator::Make(copy, items_);
-            if (FAILED(hr)) return hr;
-        } catch (...) {
-            return E_OUTOFMEMORY;
+            COMFW_RETURN_IF_FAILED(Enumerator::Make(copy, items_));
         }
+        COMFW_CATCH_RETURN()
         copy->pos_ = pos_;
         *out = copy.detach();
         return S_OK;

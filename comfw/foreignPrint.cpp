@@ -1,5 +1,7 @@
 #include "comfw/foreignPrint.h"
 
+#include "comfw/uniqueAny.h"
+
 namespace comfw {
 namespace {
 
@@ -29,56 +31,46 @@ bool PrintForeignWindow(HWND window, HDC target, int x, int y) noexcept {
 
     DWORD pid = 0;
     ::GetWindowThreadProcessId(window, &pid);
-    HANDLE owner = ::OpenProcess(PROCESS_DUP_HANDLE, FALSE, pid);
+    const unique_handle owner(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, pid));
     if (!owner) return false;
-    HANDLE section = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                          static_cast<DWORD>(bytes), nullptr);
+    const unique_handle section(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                     static_cast<DWORD>(bytes), nullptr));
     HANDLE theirs = nullptr;
-    bool printed = false;
-    if (section && ::DuplicateHandle(::GetCurrentProcess(), section, owner, &theirs, 0, FALSE,
-                                     DUPLICATE_SAME_ACCESS)) {
-        DWORD_PTR answer = 0;
-        const LRESULT sent = ::SendMessageTimeoutW(window, ForeignPrintMessage(), reinterpret_cast<WPARAM>(theirs),
-                                                   MAKELPARAM(width, height), SMTO_ABORTIFHUNG, 5000, &answer);
-        if (sent && answer == 1) {
-            if (void* bits = ::MapViewOfFile(section, FILE_MAP_READ, 0, 0, bytes)) {
-                BITMAPINFO info = TopDown32(width, height);
-                ::SetDIBitsToDevice(target, x, y, width, height, 0, 0, 0, height, bits, &info, DIB_RGB_COLORS);
-                ::UnmapViewOfFile(bits);
-                printed = true;
-            }
-        } else {
-            // The window never took the handle: close it in its process.
-            HANDLE back = nullptr;
-            ::DuplicateHandle(owner, theirs, ::GetCurrentProcess(), &back, 0, FALSE,
-                              DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS);
-            if (back) ::CloseHandle(back);
-        }
+    if (!section || !::DuplicateHandle(::GetCurrentProcess(), section.get(), owner.get(), &theirs, 0, FALSE,
+                                       DUPLICATE_SAME_ACCESS))
+        return false;
+    DWORD_PTR answer = 0;
+    const LRESULT sent = ::SendMessageTimeoutW(window, ForeignPrintMessage(), reinterpret_cast<WPARAM>(theirs),
+                                               MAKELPARAM(width, height), SMTO_ABORTIFHUNG, 5000, &answer);
+    if (!sent || answer != 1) {
+        // The window never took the handle: close it in its process.
+        unique_handle back;
+        ::DuplicateHandle(owner.get(), theirs, ::GetCurrentProcess(), back.put(), 0, FALSE,
+                          DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS);
+        return false;
     }
-    if (section) ::CloseHandle(section);
-    ::CloseHandle(owner);
-    return printed;
+    const unique_mapped_view bits(::MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, bytes));
+    if (!bits) return false;
+    BITMAPINFO info = TopDown32(width, height);
+    ::SetDIBitsToDevice(target, x, y, width, height, 0, 0, 0, height, bits.get(), &info, DIB_RGB_COLORS);
+    return true;
 }
 
 LRESULT AnswerForeignPrint(HWND window, WPARAM wp, LPARAM lp) noexcept {
-    HANDLE section = reinterpret_cast<HANDLE>(wp);
+    // The section is ours now, whatever happens.
+    const unique_handle section(reinterpret_cast<HANDLE>(wp));
     const int width = LOWORD(lp), height = HIWORD(lp);
-    LRESULT result = 0;
     BITMAPINFO info = TopDown32(width, height);
     void* bits = nullptr;
-    HDC dc = ::CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = dc ? ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, section, 0) : nullptr;
-    if (bitmap) {
-        HGDIOBJ old = ::SelectObject(dc, bitmap);
-        ::SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
-        ::GdiFlush();
-        ::SelectObject(dc, old);
-        ::DeleteObject(bitmap);
-        result = 1;
-    }
-    if (dc) ::DeleteDC(dc);
-    ::CloseHandle(section);
-    return result;
+    const unique_hdc dc(::CreateCompatibleDC(nullptr));
+    if (!dc) return 0;
+    const unique_hbitmap bitmap(::CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, section.get(), 0));
+    if (!bitmap) return 0;
+    const HGDIOBJ old = ::SelectObject(dc.get(), bitmap.get());
+    ::SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.get()), PRF_CLIENT | PRF_ERASEBKGND);
+    ::GdiFlush();
+    ::SelectObject(dc.get(), old);
+    return 1;
 }
 
 }  // namespace comfw

@@ -12,6 +12,21 @@ HMODULE Module::Handle() noexcept {
     return module;
 }
 
+HRESULT Module::FileName(HMODULE module, std::wstring& path) noexcept {
+    path.clear();
+    wchar_t buffer[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameW(module, buffer, MAX_PATH);
+    if (n >= MAX_PATH) ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    if (n == 0 || n >= MAX_PATH) return HRESULT_FROM_WIN32(::GetLastError());
+    try {
+        path.assign(buffer, n);
+        return S_OK;
+    } catch (...) {
+        ::SetLastError(ERROR_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
+}
+
 void Module::Lock() noexcept { ::InterlockedIncrement(&g_lockCount); }
 void Module::Unlock() noexcept { ::InterlockedDecrement(&g_lockCount); }
 LONG Module::LockCount() noexcept { return g_lockCount; }

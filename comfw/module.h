@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <string>
 
 namespace comfw {
 
@@ -13,6 +14,11 @@ public:
     static void Lock() noexcept;
     static void Unlock() noexcept;
     static LONG LockCount() noexcept;
+    // The full path of `module` (null: the process's executable) into `path`.
+    // On failure `path` is empty and the Win32 error is kept in
+    // GetLastError(); a path longer than MAX_PATH counts as a failure
+    // (ERROR_INSUFFICIENT_BUFFER).
+    static HRESULT FileName(HMODULE module, std::wstring& path) noexcept;
 };
 
 }  // namespace comfw

@@ -1,5 +1,7 @@
 #include "comfw/oleControlBase.h"
 
+#include "comfw/uniqueAny.h"
+
 namespace comfw {
 namespace {
 
@@ -7,10 +9,9 @@ constexpr LONG kHimetricPerInch = 2540;
 
 SIZE ScreenDpi() noexcept {
     SIZE dpi{96, 96};
-    if (HDC screen = ::GetDC(nullptr)) {
-        dpi.cx = ::GetDeviceCaps(screen, LOGPIXELSX);
-        dpi.cy = ::GetDeviceCaps(screen, LOGPIXELSY);
-        ::ReleaseDC(nullptr, screen);
+    if (const unique_window_dc screen(nullptr); screen) {
+        dpi.cx = ::GetDeviceCaps(screen.get(), LOGPIXELSX);
+        dpi.cy = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
     }
     if (dpi.cx <= 0) dpi.cx = 96;
     if (dpi.cy <= 0) dpi.cy = 96;

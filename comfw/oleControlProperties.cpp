@@ -87,9 +87,8 @@ HRESULT ReadRecord(IStream* stream, std::wstring& name, Variant& value) noexcept
     if (chars > kMaxNameChars) return STG_E_DOCFILECORRUPT;
     try {
         name.assign(chars, L'\0');
-    } catch (...) {
-        return E_OUTOFMEMORY;
     }
+    COMFW_CATCH_RETURN()
     COMFW_RETURN_IF_FAILED(ReadAll(stream, name.data(), chars * sizeof(wchar_t)));
     WORD vt = 0;
     COMFW_RETURN_IF_FAILED(ReadAll(stream, &vt, sizeof(vt)));

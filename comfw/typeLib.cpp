@@ -14,13 +14,9 @@ HRESULT ModuleTypeLib(ITypeLib** lib) noexcept {
     static HRESULT status = E_FAIL;
     static std::once_flag once;
     std::call_once(once, [] {
-        wchar_t path[MAX_PATH];
-        const DWORD n = ::GetModuleFileNameW(Module::Handle(), path, MAX_PATH);
-        if (n == 0 || n >= MAX_PATH) {
-            status = HRESULT_FROM_WIN32(::GetLastError());
-            return;
-        }
-        status = ::LoadTypeLibEx(path, REGKIND_NONE, &cached);
+        std::wstring path;
+        status = Module::FileName(Module::Handle(), path);
+        if (SUCCEEDED(status)) status = ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, &cached);
     });
     *lib = cached;
     return status;

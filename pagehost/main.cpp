@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include "comfw/uniqueAny.h"
 #include "pagehost/options.h"
 #include "pagehost/page.h"
 
@@ -16,10 +17,9 @@ int main() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     int argc = 0;
-    LPWSTR* raw = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    const comfw::unique_hlocal<LPWSTR> raw(::CommandLineToArgvW(::GetCommandLineW(), &argc));
     std::vector<std::wstring> argv;
-    for (int i = 0; i < argc; ++i) argv.emplace_back(raw[i]);
-    ::LocalFree(raw);
+    for (int i = 0; raw && i < argc; ++i) argv.emplace_back(raw.get()[i]);
 
     pagehost::Options options;
     std::wstring error;

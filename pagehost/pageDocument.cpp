@@ -1,13 +1,17 @@
 #include "pagehost/pageDocument.h"
 
+#include "comfw/bstr.h"
 #include "comfw/enumerator.h"
 
 namespace pagehost {
 
 HRESULT PageLocation::Give(const std::wstring& text, BSTR* out) noexcept {
     if (!out) return E_POINTER;
-    *out = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    return *out ? S_OK : E_OUTOFMEMORY;
+    *out = nullptr;
+    comfw::Bstr copy;
+    const HRESULT hr = comfw::Bstr::FromString(text, copy);
+    if (SUCCEEDED(hr)) *out = copy.detach();
+    return hr;
 }
 
 STDMETHODIMP PageDocument::ParseDisplayName(IBindCtx*, LPOLESTR, ULONG* eaten, IMoniker** out) noexcept {
@@ -48,9 +52,7 @@ STDMETHODIMP PageDocument::get_location(IHTMLLocation** p) noexcept {
 }
 
 STDMETHODIMP PageDocument::get_URL(BSTR* p) noexcept {
-    if (!p) return E_POINTER;
-    *p = ::SysAllocStringLen(url_.href.data(), static_cast<UINT>(url_.href.size()));
-    return *p ? S_OK : E_OUTOFMEMORY;
+    return PageLocation::Give(url_.href, p);
 }
 
 }  // namespace pagehost

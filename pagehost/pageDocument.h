@@ -29,8 +29,10 @@ public:
     STDMETHODIMP get_port(BSTR* p) noexcept override { return Give(url_.port, p); }
     STDMETHODIMP toString(BSTR* p) noexcept override { return Give(url_.href, p); }
 
-private:
+    // A fresh copy of `text` for an out-parameter.
     static HRESULT Give(const std::wstring& text, BSTR* out) noexcept;
+
+private:
     PageUrl url_;
 };
 

@@ -3,6 +3,8 @@
 #include <wincodec.h>
 
 #include "comfw/comPtr.h"
+#include "comfw/hresult.h"
+#include "comfw/uniqueAny.h"
 
 namespace pagehost {
 namespace {
@@ -18,24 +20,23 @@ public:
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = 32;
         info.bmiHeader.biCompression = BI_RGB;
-        dc_ = ::CreateCompatibleDC(nullptr);
-        bitmap_ = ::CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
-        if (dc_ && bitmap_) old_ = ::SelectObject(dc_, bitmap_);
+        dc_.reset(::CreateCompatibleDC(nullptr));
+        if (dc_) bitmap_.reset(::CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits_, nullptr, 0));
+        if (bitmap_) old_ = ::SelectObject(dc_.get(), bitmap_.get());
     }
     ~MemoryCanvas() {
-        if (old_) ::SelectObject(dc_, old_);
-        if (bitmap_) ::DeleteObject(bitmap_);
-        if (dc_) ::DeleteDC(dc_);
+        // The bitmap leaves the DC before either goes.
+        if (old_) ::SelectObject(dc_.get(), old_);
     }
     bool ok() const noexcept { return dc_ && bitmap_ && bits_; }
-    HDC dc() const noexcept { return dc_; }
+    HDC dc() const noexcept { return dc_.get(); }
     BYTE* bits() const noexcept { return static_cast<BYTE*>(bits_); }
     UINT stride() const noexcept { return static_cast<UINT>(size_.cx) * 4; }
 
 private:
     SIZE size_;
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
+    comfw::unique_hdc dc_;
+    comfw::unique_hbitmap bitmap_;
     HGDIOBJ old_ = nullptr;
     void* bits_ = nullptr;
 };
@@ -48,9 +49,8 @@ HRESULT SavePng(SIZE size, const std::function<void(HDC)>& paint, const std::wst
     if (!canvas.ok()) return E_OUTOFMEMORY;
     try {
         paint(canvas.dc());
-    } catch (...) {
-        return E_FAIL;
     }
+    COMFW_CATCH_RETURN()
     ::GdiFlush();
 
     comfw::ComPtr<IWICImagingFactory> factory;

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "comfw/uniqueAny.h"
+
 namespace pagehost {
 
 class Watchdog {
@@ -20,16 +22,18 @@ public:
     // The page has ended: the watchdog stands down.
     void Stop() noexcept;
     // Signalled once the limit has passed (null when not started).
-    HANDLE expired() const noexcept { return expired_; }
-    bool HasExpired() const noexcept { return expired_ && ::WaitForSingleObject(expired_, 0) == WAIT_OBJECT_0; }
+    HANDLE expired() const noexcept { return expired_.get(); }
+    bool HasExpired() const noexcept {
+        return expired_ && ::WaitForSingleObject(expired_.get(), 0) == WAIT_OBJECT_0;
+    }
     DWORD limitMs() const noexcept { return limitMs_; }
 
 private:
     static DWORD WINAPI Run(void* self) noexcept;
 
-    HANDLE thread_ = nullptr;
-    HANDLE done_ = nullptr;
-    HANDLE expired_ = nullptr;
+    comfw::unique_handle thread_;
+    comfw::unique_handle done_;
+    comfw::unique_handle expired_;
     DWORD limitMs_ = 0;
     DWORD graceMs_ = 0;
     int status_ = 0;

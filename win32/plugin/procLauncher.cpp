@@ -3,8 +3,9 @@
 // that event while the thread keeps dispatching its window messages.
 #include "win32/plugin/procControl.h"
 
+#include "comfw/uniqueAny.h"
 #include "comfw/variant.h"
-#include "pluginlog/pluginLog.h"
+#include "pluginlog/logResult.h"
 #include "win32/plugin/consoleCall.h"
 #include "win32/plugin/consoleDispids.h"
 #include "win32/plugin/procControlDetail.h"
@@ -31,11 +32,8 @@ HRESULT StartConsoleAndCreateControl(const std::wstring& instanceId, UINT modes,
                                      comfw::ComPtr<IDispatch>& consoleProcess,
                                      comfw::ComPtr<IDispatch>& vmControl) noexcept {
     comfw::ComPtr<IDispatch> process;
-    HRESULT hr = StartConsoleProcess(instanceId, modes, messageMode, features, process);
-    if (FAILED(hr)) {
-        ZOVA_REPORT("Failed to start zova process: %d", static_cast<int>(hr));
-        return hr;
-    }
+    ZOVA_RETURN_IF_FAILED_REPORT(StartConsoleProcess(instanceId, modes, messageMode, features, process),
+                                 "Failed to start zova process: %d");
     // From here a failure only drops our references: the process is left
     // running, and without Unadvise or Delete.
     return detail::EmbedVMControl(std::move(process), console::kCreateControl, "Failed to create control: %d", parent,
@@ -50,10 +48,8 @@ HRESULT StartConsoleProcess(const std::wstring& instanceId, UINT modes, int mess
         const std::wstring executable = GetConsoleExecutablePath();
         const std::wstring commandLine = BuildConsoleCommandLine(executable, instanceId, modes, messageMode, features);
         return LaunchAndWaitForMoniker(monikerName, eventName, executable, commandLine, consoleProcess);
-    } catch (...) {
-        // Out of memory building the names; formatting itself cannot fail.
-        return E_OUTOFMEMORY;
     }
+    COMFW_CATCH_RETURN()
 }
 
 std::wstring GetConsoleExecutablePath() {
@@ -135,39 +131,31 @@ HRESULT LaunchAndWaitForMoniker(const std::wstring& monikerName, const std::wstr
 
     // Made before the process starts so that it cannot be set too early; an
     // existing event of the name is opened instead.
-    HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, eventName.c_str());
-    if (!event) {
-        ZOVA_REPORT("Failed to create event %S: %d", eventName.c_str(), static_cast<int>(::GetLastError()));
-        return E_FAIL;
-    }
+    comfw::unique_handle event(::CreateEventW(nullptr, FALSE, FALSE, eventName.c_str()));
+    ZOVA_RETURN_HR_IF_WIN32_FALSE_REPORT(E_FAIL, event, "Failed to create event %S: %d", eventName.c_str());
 
     std::vector<wchar_t> buffer;
     try {
         buffer.assign(commandLine.begin(), commandLine.end());
         buffer.push_back(L'\0');
-    } catch (const std::bad_alloc&) {
-        ::CloseHandle(event);
-        return E_OUTOFMEMORY;
     }
+    COMFW_CATCH_RETURN()
 
     ZOVA_LOG("Creating ZOVA process");
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(executable.c_str(), buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                          nullptr, &startup, &process)) {
-        ZOVA_REPORT("Failed to create ZOVA process (%S, %S): %d", executable.c_str(), commandLine.c_str(),
-                    static_cast<int>(::GetLastError()));
-        ::CloseHandle(event);
-        return E_FAIL;
-    }
+    PROCESS_INFORMATION created{};
+    ZOVA_RETURN_HR_IF_WIN32_FALSE_REPORT(E_FAIL,
+                                         ::CreateProcessW(executable.c_str(), buffer.data(), nullptr, nullptr, FALSE,
+                                                          DETACHED_PROCESS, nullptr, nullptr, &startup, &created),
+                                         "Failed to create ZOVA process (%S, %S): %d", executable.c_str(),
+                                         commandLine.c_str());
     // The process is never waited for nor stopped by us.
-    ::CloseHandle(process.hProcess);
-    ::CloseHandle(process.hThread);
+    const comfw::unique_handle process(created.hProcess), thread(created.hThread);
 
     ZOVA_LOG("Starting MsgWait loop");
-    const WaitOutcome outcome = WaitForReadyEvent(event);
-    ::CloseHandle(event);
+    const WaitOutcome outcome = WaitForReadyEvent(event.get());
+    event.reset();
 
     if (outcome == WaitOutcome::Signalled) {
         ZOVA_LOG("Wait for moniker succeeded");

@@ -38,11 +38,8 @@ public:
     HRESULT CopyStrings(const Signature& signature) noexcept {
         for (UINT k = 0; k < signature.count; ++k) {
             if (signature.types[k] != VT_BSTR) continue;
-            const BSTR source = at(k).bstrVal;
-            if (!source) continue;  // null stays null
-            BSTR copy = ::SysAllocStringLen(source, ::SysStringLen(source));
-            if (!copy) return E_OUTOFMEMORY;
-            strings_[k] = comfw::Bstr::Attach(copy);
+            const HRESULT hr = comfw::Bstr::CopyOf(at(k).bstrVal, strings_[k]);  // null stays null
+            if (FAILED(hr)) return hr;
         }
         return S_OK;
     }

@@ -9,21 +9,22 @@ namespace {
 // VariantCopy, except that a null string stays null: the platform's copy
 // makes it an empty string (Wine's does), and the page must see what the
 // console sent.
-HRESULT CopyArgument(VARIANT& to, VARIANT& from) noexcept {
+HRESULT CopyArgument(comfw::Variant& to, const VARIANT& from) noexcept {
     if (from.vt == VT_BSTR && !from.bstrVal) {
-        ::VariantClear(&to);
-        to.vt = VT_BSTR;
-        to.bstrVal = nullptr;
+        to = comfw::Variant::OwnBstr(nullptr);
         return S_OK;
     }
-    return ::VariantCopy(&to, &from);
+    return to.copy_from(from);
+}
+
+// The queued arguments as the argument block of a call: a Variant is exactly
+// one VARIANT.
+static_assert(sizeof(comfw::Variant) == sizeof(VARIANT) && alignof(comfw::Variant) == alignof(VARIANT));
+VARIANTARG* ArgumentBlock(std::vector<comfw::Variant>& args) noexcept {
+    return args.empty() ? nullptr : reinterpret_cast<VARIANTARG*>(args.data());
 }
 
 }  // namespace
-
-VMControlEventDisp::Event::~Event() {
-    for (VARIANT& arg : args) ::VariantClear(&arg);
-}
 
 HWND VMControlEventDisp::CreateDispatcherWindow() noexcept {
     // A message-only window ignores position and size; an explicit empty
@@ -40,7 +41,7 @@ STDMETHODIMP VMControlEventDisp::Invoke(DISPID dispid, REFIID, LCID, WORD, DISPP
     try {
         Event event;
         event.dispid = dispid;
-        event.args.resize(params->cArgs);  // value-initialised: VT_EMPTY
+        event.args.resize(params->cArgs);  // VT_EMPTY each
         for (UINT i = 0; i < params->cArgs; ++i) {
             const HRESULT hr = CopyArgument(event.args[i], params->rgvarg[i]);
             if (FAILED(hr)) {
@@ -86,8 +87,7 @@ void VMControlEventDisp::OnVMControlEvent() noexcept {
     // and the object goes when this reference does, after the last use.
     AddRef();
     for (Event& event : batch) {
-        DISPPARAMS params{event.args.empty() ? nullptr : event.args.data(), nullptr,
-                          static_cast<UINT>(event.args.size()), 0};
+        DISPPARAMS params{ArgumentBlock(event.args), nullptr, static_cast<UINT>(event.args.size()), 0};
         const HRESULT hr = InvokeVMControlEvent(this, event.dispid, &params);
         if (FAILED(hr)) ZOVA_REPORT("Failed to call VM control event %d: %d", static_cast<int>(event.dispid), static_cast<int>(hr));
     }

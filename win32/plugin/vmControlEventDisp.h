@@ -17,6 +17,7 @@
 #include "comfw/comObject.h"
 #include "comfw/comPtr.h"
 #include "comfw/dispatch.h"
+#include "comfw/variant.h"
 #include "comfw/window.h"
 
 namespace zova {
@@ -67,17 +68,10 @@ class VMControlEventDisp : public comfw::ComObject<VMControlEventDisp, comfw::Di
 public:
     // One queued console event: its number as the console sent it and owned
     // copies of its positional arguments, in rgvarg order (last argument
-    // first). Move-only; the arguments are cleared with the event.
+    // first).
     struct Event {
         DISPID dispid = 0;
-        std::vector<VARIANT> args;
-
-        Event() = default;
-        Event(Event&& other) noexcept : dispid(other.dispid), args(std::move(other.args)) { other.args.clear(); }
-        Event& operator=(Event&&) = delete;
-        Event(const Event&) = delete;
-        Event& operator=(const Event&) = delete;
-        ~Event();
+        std::vector<comfw::Variant> args;
     };
 
     // Makes a Subclass (default-constructed) with its reference count at one,
