@@ -13,24 +13,24 @@ void EventSink::SetOwner(ZOVAEmbeddedCtl* owner) noexcept {
     if (owner_) owner_->AdoptSink(this);
 }
 
-ZOVAEmbeddedCtl* EventSink::Live(const char* event) const noexcept {
-    if (!owner_) ZOVA_LOG("Dropping %s: the control has let its console go", event);
-    return owner_;
+comfw::ComPtr<ZOVAEmbeddedCtl> EventSink::Live(const char* event) const noexcept {
+    if (!owner_) ZOVA_LOG("Dropping %s: the control is gone", event);
+    return comfw::ComPtr<ZOVAEmbeddedCtl>(owner_);
 }
 
 HRESULT EventSink::onMessage(uint32_t msgType, BSTR message) noexcept {
-    ZOVAEmbeddedCtl* control = Live("onMessage");
+    const comfw::ComPtr<ZOVAEmbeddedCtl> control = Live("onMessage");
     return control ? control->Fire_onMessage(msgType, message) : S_OK;
 }
 
 HRESULT EventSink::onConnectionStateChange(uint32_t cs, BSTR host, BSTR datacenter, BSTR vmId, bool userRequested,
                                            BSTR reason) noexcept {
-    ZOVAEmbeddedCtl* control = Live("onConnectionStateChange");
+    const comfw::ComPtr<ZOVAEmbeddedCtl> control = Live("onConnectionStateChange");
     return control ? control->Fire_onConnectionStateChange(cs, host, datacenter, vmId, userRequested, reason) : S_OK;
 }
 
 HRESULT EventSink::onScreenSizeChange(int32_t width, int32_t height) noexcept {
-    ZOVAEmbeddedCtl* control = Live("onScreenSizeChange");
+    const comfw::ComPtr<ZOVAEmbeddedCtl> control = Live("onScreenSizeChange");
     if (!control) return S_OK;
     // The console window follows the control's own size, not the guest's.
     control->RefitConsoleWindow();
@@ -38,31 +38,31 @@ HRESULT EventSink::onScreenSizeChange(int32_t width, int32_t height) noexcept {
 }
 
 HRESULT EventSink::onGrabStateChange(uint32_t grabState) noexcept {
-    ZOVAEmbeddedCtl* control = Live("onGrabStateChange");
+    const comfw::ComPtr<ZOVAEmbeddedCtl> control = Live("onGrabStateChange");
     return control ? control->Fire_onGrabStateChange(grabState) : S_OK;
 }
 
 HRESULT EventSink::onFullscreenChange(bool fullscreen) noexcept {
-    ZOVAEmbeddedCtl* control = Live("onFullscreenChange");
+    const comfw::ComPtr<ZOVAEmbeddedCtl> control = Live("onFullscreenChange");
     return control ? control->Fire_onFullscreenChange(fullscreen) : S_OK;
 }
 
 HRESULT EventSink::onDeviceStateChange(uint32_t deviceState, BSTR hostname, BSTR datacenter, BSTR vmId,
                                        BSTR virtualDeviceKey, BSTR physicalClientDeviceKey, bool userRequested,
                                        BSTR reason) noexcept {
-    ZOVAEmbeddedCtl* control = Live("onDeviceStateChange");
+    const comfw::ComPtr<ZOVAEmbeddedCtl> control = Live("onDeviceStateChange");
     return control ? control->Fire_onDeviceStateChange(deviceState, hostname, datacenter, vmId, virtualDeviceKey,
                                                        physicalClientDeviceKey, userRequested, reason)
                    : S_OK;
 }
 
 HRESULT EventSink::onVirtualDevicesChange() noexcept {
-    ZOVAEmbeddedCtl* control = Live("onVirtualDevicesChange");
+    const comfw::ComPtr<ZOVAEmbeddedCtl> control = Live("onVirtualDevicesChange");
     return control ? control->Fire_onVirtualDevicesChange() : S_OK;
 }
 
 HRESULT EventSink::onPhysicalClientDevicesChange() noexcept {
-    ZOVAEmbeddedCtl* control = Live("onPhysicalClientDevicesChange");
+    const comfw::ComPtr<ZOVAEmbeddedCtl> control = Live("onPhysicalClientDevicesChange");
     return control ? control->Fire_onPhysicalClientDevicesChange() : S_OK;
 }
 

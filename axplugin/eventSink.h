@@ -14,8 +14,10 @@ public:
     ~EventSink() override;
 
     // Set once, right after creation. The sink holds no reference on its
-    // control; the control cuts it off (DetachOwner) at teardown, after which
-    // every event is dropped.
+    // control between events; the control cuts it off (DetachOwner) when it
+    // is destroyed, after which every event is dropped. For the length of
+    // each delivery the sink holds a reference, so that a page handler that
+    // releases the control cannot destroy it under the delivery.
     void SetOwner(ZOVAEmbeddedCtl* owner) noexcept;
     void DetachOwner() noexcept override { owner_ = nullptr; }
     ZOVAEmbeddedCtl* owner() const noexcept { return owner_; }
@@ -33,8 +35,9 @@ public:
     HRESULT onPhysicalClientDevicesChange() noexcept override;
 
 private:
-    // The control, or null (after a trace) when it is gone.
-    ZOVAEmbeddedCtl* Live(const char* event) const noexcept;
+    // The control, held for one delivery, or null (after a trace) when it is
+    // gone.
+    comfw::ComPtr<ZOVAEmbeddedCtl> Live(const char* event) const noexcept;
 
     ZOVAEmbeddedCtl* owner_ = nullptr;
 };

@@ -19,21 +19,30 @@ ZOVAEmbeddedCtl::ZOVAEmbeddedCtl() noexcept
 ZOVAEmbeddedCtl::~ZOVAEmbeddedCtl() {
     // A persistent console is spared the shutdown; it is only let go.
     if (!persistent_) shutdown();
-    if (sink_) {
-        sink_->DetachOwner();
-        sink_ = nullptr;
+    while (EventSinkOwnerLink* sink = sinks_) {
+        sinks_ = sink->nextSink_;
+        sink->nextSink_ = nullptr;
+        sink->DetachOwner();
     }
     vmControl_.reset();
     consoleProcess_.reset();
 }
 
 void ZOVAEmbeddedCtl::AdoptSink(EventSinkOwnerLink* sink) noexcept {
-    if (sink_ && sink_ != sink) sink_->DetachOwner();
-    sink_ = sink;
+    for (EventSinkOwnerLink* s = sinks_; s; s = s->nextSink_)
+        if (s == sink) return;
+    sink->nextSink_ = sinks_;
+    sinks_ = sink;
 }
 
 void ZOVAEmbeddedCtl::ForgetSink(EventSinkOwnerLink* sink) noexcept {
-    if (sink_ == sink) sink_ = nullptr;
+    for (EventSinkOwnerLink** at = &sinks_; *at; at = &(*at)->nextSink_) {
+        if (*at == sink) {
+            *at = sink->nextSink_;
+            sink->nextSink_ = nullptr;
+            return;
+        }
+    }
 }
 
 std::wstring ZOVAEmbeddedCtl::MakeInstanceId(bool persistent) {
@@ -54,17 +63,19 @@ std::wstring ZOVAEmbeddedCtl::MakeInstanceId(bool persistent) {
 }
 
 std::wstring ZOVAEmbeddedCtl::VersionText() {
+    // The module's product version; the same text, fixed when the module was
+    // built, where the resource cannot be read.
+    const std::wstring built = L"" ZOVA_VERSION;
     std::wstring path;
-    if (FAILED(comfw::Module::FileName(comfw::Module::Handle(), path))) return std::wstring();
+    if (FAILED(comfw::Module::FileName(comfw::Module::Handle(), path))) return built;
     DWORD ignored = 0;
     const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    if (size == 0) return std::wstring();
+    if (size == 0) return built;
     std::vector<BYTE> block(size);
-    if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return std::wstring();
+    if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return built;
     VS_FIXEDFILEINFO* info = nullptr;
     UINT infoSize = 0;
-    if (!::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &infoSize) || !info)
-        return std::wstring();
+    if (!::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &infoSize) || !info) return built;
     return std::to_wstring(HIWORD(info->dwProductVersionMS)) + L"." +
            std::to_wstring(LOWORD(info->dwProductVersionMS)) + L"." +
            std::to_wstring(HIWORD(info->dwProductVersionLS)) + L"." +
@@ -127,11 +138,14 @@ STDMETHODIMP ZOVAEmbeddedCtl::startup(UINT modes, ZOVA_MessageMode messageMode, 
         const std::wstring id = MakeInstanceId(persistent_);
 
         comfw::ComPtr<IDispatch> process, vm;
-        starting_ = true;
-        auto started = comfw::scope_exit([this] { starting_ = false; });
-        ZOVA_RETURN_IF_FAILED_REPORT(
-            link_->StartConsoleAndCreateControl(id, modes, mode, features, hwnd(), rect, sink.get(), process, vm),
-            "Failed to start ZOVA process and create VM control: %d");
+        const HWND window = hwnd();
+        ZOVA_RETURN_IF_FAILED_REPORT(RunStart(
+                                         [&] {
+                                             return link_->StartConsoleAndCreateControl(
+                                                 id, modes, mode, features, window, rect, sink.get(), process, vm);
+                                         },
+                                         process, vm),
+                                     "Failed to start ZOVA process and create VM control: %d");
         consoleProcess_ = std::move(process);
         vmControl_ = std::move(vm);
         ZOVA_LOG("startup succeeded");
@@ -154,10 +168,11 @@ STDMETHODIMP ZOVAEmbeddedCtl::attach(BSTR id) noexcept {
         ZOVA_RETURN_IF_FAILED_REPORT(link_->CreateEventSink(*this, sink), "Failed to create event sink: %d");
         const RECT rect = ClientRectForConsole();
         comfw::ComPtr<IDispatch> process, vm;
-        starting_ = true;
-        auto started = comfw::scope_exit([this] { starting_ = false; });
+        const std::wstring instanceId = comfw::TextOf(id);
+        const HWND window = hwnd();
         ZOVA_RETURN_IF_FAILED_REPORT(
-            link_->AttachConsoleAndControl(comfw::TextOf(id), hwnd(), rect, sink.get(), process, vm),
+            RunStart([&] { return link_->AttachConsoleAndControl(instanceId, window, rect, sink.get(), process, vm); },
+                     process, vm),
             "Failed to attach to ZOVA process and create VM control: %d");
         consoleProcess_ = std::move(process);
         vmControl_ = std::move(vm);
@@ -168,21 +183,37 @@ STDMETHODIMP ZOVAEmbeddedCtl::attach(BSTR id) noexcept {
     COMFW_CATCH_RETURN()
 }
 
+template <class Start>
+HRESULT ZOVAEmbeddedCtl::RunStart(Start&& start, comfw::ComPtr<IDispatch>& process,
+                                  comfw::ComPtr<IDispatch>& vm) noexcept {
+    // A page handler run by the wait may drop the page's last reference.
+    const comfw::ComPtr<ZOVAEmbeddedCtl> self(this);
+    starting_ = true;
+    cancelled_ = false;
+    auto done = comfw::scope_exit([this] { starting_ = false; });
+    const HRESULT hr = start();
+    if (!cancelled_) return hr;
+    ZOVA_LOG("The start was cancelled while it waited for the console");
+    if (SUCCEEDED(hr)) link_->TeardownVMControl(process, vm);
+    process.reset();
+    vm.reset();
+    return E_ABORT;
+}
+
 void ZOVAEmbeddedCtl::Teardown() noexcept {
-    // Events still queued for this link must not reach the page any more.
-    if (sink_) {
-        sink_->DetachOwner();
-        sink_ = nullptr;
-    }
-    link_->TeardownVMControl(consoleProcess_, vmControl_);
-    vmControl_.reset();
-    consoleProcess_.reset();
+    // The references leave the control before the cross-process calls, whose
+    // wait dispatches messages: a teardown entered again meanwhile finds
+    // nothing left to tear down.
+    comfw::ComPtr<IDispatch> process = std::move(consoleProcess_);
+    comfw::ComPtr<IDispatch> vm = std::move(vmControl_);
+    link_->TeardownVMControl(process, vm);
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::shutdown() noexcept {
     ZOVA_LOG("shutdown called");
     if (!vmControl_) {
         ZOVA_LOG("VM control has not been created");
+        if (starting_) cancelled_ = true;
     } else {
         Teardown();
     }
@@ -214,6 +245,7 @@ LRESULT ZOVAEmbeddedCtl::OnControlMessage(UINT msg, WPARAM wp, LPARAM lp, bool& 
         return 0;
     }
     case WM_DESTROY:
+        if (starting_) cancelled_ = true;
         if (vmControl_) Teardown();
         handled = true;
         return 0;

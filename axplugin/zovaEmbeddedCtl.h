@@ -17,12 +17,16 @@
 
 namespace zova {
 
-// What the control knows of its event sink: how to cut it off.
+// What the control knows of an event sink: how to cut it off. The control
+// keeps its sinks in an intrusive list (no allocation, nothing to fail).
 class EventSinkOwnerLink {
 public:
     virtual void DetachOwner() noexcept = 0;
 protected:
     ~EventSinkOwnerLink() = default;
+private:
+    friend class ZOVAEmbeddedCtl;
+    EventSinkOwnerLink* nextSink_ = nullptr;
 };
 
 // The interface list is also the order in which QueryInterface answers.
@@ -124,9 +128,11 @@ public:
     void RefitConsoleWindow() noexcept { link_->ResizeVMWindow(hwnd(), vmControl_.get()); }
     // Replaces the console link (tests); the default is the process link.
     void set_console_link(ConsoleLink& link) noexcept { link_ = &link; }
-    // The event sink of the current link. The control holds no reference on
-    // it; the sink tells the control when it goes, and the control cuts the
-    // sink off at teardown so that no late event reaches it.
+    // The event sinks of this control's links, the current one and any that
+    // a console still holds after a shutdown. The control holds no reference
+    // on them; a sink tells the control when it goes, and the control cuts
+    // every sink off when it is destroyed, so that no event reaches a control
+    // that is gone. Events queued before a shutdown still reach the page.
     void AdoptSink(EventSinkOwnerLink* sink) noexcept;
     void ForgetSink(EventSinkOwnerLink* sink) noexcept;
 
@@ -140,6 +146,13 @@ private:
     // no VM control is held.
     bool HasVMControl() const noexcept;
     RECT ClientRectForConsole() const noexcept;
+    // Runs `start` (a launch or an attach that waits for the console while
+    // the thread's messages are dispatched) as the control's one pending
+    // start. A shutdown or the window's end while it waits cancels it: what
+    // it made is torn down again and the result is E_ABORT, so that the
+    // control ends Idle, never half started.
+    template <class Start>
+    HRESULT RunStart(Start&& start, comfw::ComPtr<IDispatch>& process, comfw::ComPtr<IDispatch>& vm) noexcept;
     void Teardown() noexcept;
     HRESULT ConstantDictionary(int which, VARIANT* retVal) noexcept;
 
@@ -148,8 +161,9 @@ private:
     bool persistent_ = false;
 
     ConsoleLink* link_;
-    bool starting_ = false;  // a startup is waiting for its console
-    EventSinkOwnerLink* sink_ = nullptr;
+    bool starting_ = false;   // a startup or attach is waiting for its console
+    bool cancelled_ = false;  // ... and was cancelled meanwhile
+    EventSinkOwnerLink* sinks_ = nullptr;
 };
 
 }  // namespace zova

@@ -53,6 +53,8 @@ public:
     PluginLog& operator=(const PluginLog&) = delete;
 
     void Keep() noexcept { keep_ = true; }
+    bool Kept() const noexcept { return keep_; }
+    void ClearKeep() noexcept { keep_ = false; }
     const std::wstring& FilePath() const noexcept { return filePath_; }
 
     void WriteLine(const char* source, int line, const char* format, va_list args) noexcept {
@@ -172,6 +174,9 @@ extern "C" void PluginLogWrite(const char* sourceFile, int sourceLine, const cha
     g_log.WriteLine(sourceFile, sourceLine, format, args);
     va_end(args);
 }
+
+extern "C" int PluginLogKeepMarked(void) { return g_log.Kept() ? 1 : 0; }
+extern "C" void PluginLogClearKeepForTesting(void) { g_log.ClearKeep(); }
 
 extern "C" void PluginLogKeep(void) {
     g_log.Keep();

@@ -14,6 +14,11 @@ void PluginLogWrite(const char* sourceFile, int sourceLine, const char* format, 
 // Marks the log to be kept at unload; called right after an error is written.
 void PluginLogKeep(void);
 
+// Whether the log will be kept at unload by the mark (a marker file aside).
+int PluginLogKeepMarked(void);
+// Clears the mark, so that a test can tell which step set it.
+void PluginLogClearKeepForTesting(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -142,7 +142,7 @@ ComPtr<IDispatch> MakeControl(IDispatch* console, HWND window, RecordingSink* si
 // The ten Connect arguments, in call order.
 HRESULT Connect(IDispatch* control, const wchar_t* host, const wchar_t* proxy) {
     return CallConsole(control, kConnect, Str(host), Str(L"AB:CD:EF"), Bool(false), Str(L"ticket-1"), Str(L"operator"),
-                       Str(L"secret"), Str(L"vm-42"), Str(L"dc-west"), Str(L"[ds1] vm42/vm42.vmx"), Str(proxy));
+                       Str(L"secret"), Str(L"vm-42"), Str(L"dc-west"), Str(L"store-1/vm-42/vm-42.cfg"), Str(proxy));
 }
 
 }  // namespace
@@ -200,10 +200,10 @@ TEST_F(SharedConsole, AnswersEveryOperationWithTheContractTypesAndRaisesItsEvent
 
     // Connect: every argument is kept as it came (across processes the marshaller makes a null proxy empty). In
     // event message mode, a connection gives the state change, then a message.
-    ASSERT_EQ(S_OK, Connect(c, L"esx-07.example.test", nullptr));
-    EXPECT_EQ("['esx-07.example.test','AB:CD:EF',false,'ticket-1','operator','secret','vm-42','dc-west','[ds1] vm42/vm42.vmx','']",
+    ASSERT_EQ(S_OK, Connect(c, L"host-07.lab.example", nullptr));
+    EXPECT_EQ("['host-07.lab.example','AB:CD:EF',false,'ticket-1','operator','secret','vm-42','dc-west','store-1/vm-42/vm-42.cfg','']",
               Ask(c, kTestLastConnectArgs));
-    EXPECT_EQ((Strings{"1(UI4:2,'esx-07.example.test','dc-west','vm-42',true,'')", "0(UI4:1,'Connected to esx-07.example.test')"}),
+    EXPECT_EQ((Strings{"1(UI4:2,'host-07.lab.example','dc-west','vm-42',true,'')", "0(UI4:1,'Connected to host-07.lab.example')"}),
               sink->Take(2));
     // allowSSLErrors as I4, an empty host: refused, yet recorded as sent; the connection stands.
     EXPECT_EQ(DISP_E_TYPEMISMATCH, CallConsole(c, kConnect, Str(L"host-b"), Str(L""), I4(1), Str(L""), Str(L""), Str(L""),
@@ -230,7 +230,7 @@ TEST_F(SharedConsole, AnswersEveryOperationWithTheContractTypesAndRaisesItsEvent
 
     ASSERT_EQ(S_OK, CallConsole(c, kDisconnect));
     EXPECT_EQ("UI4:1", Ask(c, kGetConnectionState));
-    EXPECT_EQ(Strings{"1(UI4:1,'esx-07.example.test','dc-west','vm-42',true,'')"}, sink->Take(1, 150));
+    EXPECT_EQ(Strings{"1(UI4:1,'host-07.lab.example','dc-west','vm-42',true,'')"}, sink->Take(1, 150));
 }
 
 TEST_F(SharedConsole, ListsDetailsAndConnectsDevices) {
@@ -340,8 +340,9 @@ TEST(ConsoleFaults, ResultFaultsFailWrongTypeAndExitAndTheReadyEventComesLate) {
         EXPECT_TRUE(FAILED(CallConsole(vm.get(), kSendCAD)));
         EXPECT_EQ(7u, console.process.ExitCodeWithin(5000));
     }
-    // Ready late, and registered before it.
-    ScopedFaults faults(L"ready-delay=600");
+    // Ready late, and registered before it; where the table refuses a
+    // registration open to any client, an ordinary one serves.
+    ScopedFaults faults(L"ready-delay=600; any-client-refused");
     Console console;
     const ULONGLONG start = ::GetTickCount64();
     ASSERT_TRUE(console.Launch(L"ready-delay", 0));

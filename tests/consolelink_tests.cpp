@@ -404,14 +404,18 @@ struct ConsoleStart : Dispatcher {
 
 TEST_F(ConsoleStart, StartsFitsDeliversTearsDownAndAPersistentConsoleIsAttachedAgain) {
     Faults(L"idle-ms=2000");
+    zova::SetConsoleWaitTimeoutMsForTesting(20000);
     TestWindow first(800, 600), other(320, 200);
     ComPtr<IDispatch> process, control;
     LogTail log;
-    ASSERT_EQ(S_OK, zova::StartConsoleAndCreateControl(NewId(), 3, 2, 20, first.hwnd, RECT{0, 0, 800, 600},
+    // Modes with the top bit set, as a page may pass them: the console takes
+    // every value the control's command line can carry.
+    constexpr UINT kModes = 0x80000003u;
+    ASSERT_EQ(S_OK, zova::StartConsoleAndCreateControl(NewId(), kModes, 2, 20, first.hwnd, RECT{0, 0, 800, 600},
                                                        sink.get(), process, control));
     ASSERT_TRUE(process && control);
     const std::wstring exe = zova::GetConsoleExecutablePath();  // the command line's form: see above
-    const std::string cmd = Narrow(zova::BuildConsoleCommandLine(exe, id, 3, 2, 20));
+    const std::string cmd = Narrow(zova::BuildConsoleCommandLine(exe, id, kModes, 2, 20));
     const std::string moniker = "ZOVA_MONIKER_" + Narrow(id);
     const Messages bound{"Binding to [" + moniker + "]", "BindToObject succeeded"};
     EXPECT_EQ((Messages{"Startup: " + moniker + ", ZOVA_EVENT_" + Narrow(id) + ", " + Narrow(exe) + ", " + cmd,

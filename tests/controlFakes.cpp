@@ -1,5 +1,7 @@
 #include "tests/controlFakes.h"
 
+#include "axplugin/eventSink.h"
+
 namespace zova::test {
 
 FakeConsoleObject::~FakeConsoleObject() {
@@ -21,12 +23,11 @@ STDMETHODIMP FakeConsoleObject::Invoke(DISPID id, REFIID riid, LCID lcid, WORD f
         call.args.push_back(copy);
     }
     calls_.push_back(std::move(call));
+    if (during) during(id);
     if (real_) return real_->Invoke(id, riid, lcid, flags, params, result, info, arg);
+    if (const auto failed = failures_.find(id); failed != failures_.end()) return failed->second;
     const auto found = answers_.find(id);
-    if (result && found != answers_.end()) {
-        result->vt = VT_UI4;
-        result->ulVal = found->second;
-    }
+    if (result && found != answers_.end()) return ::VariantCopy(result, const_cast<VARIANT*>(&found->second.get()));
     return S_OK;
 }
 
@@ -45,7 +46,9 @@ std::vector<DISPID> FakeConsoleObject::CallIds() const {
 HRESULT FakeConsoleLink::CreateEventSink(ZOVAEmbeddedCtl& owner, ComPtr<IDispatch>& out) noexcept {
     if (FAILED(sinkResult)) return sinkResult;
     ComPtr<FakeConsoleObject> made;
-    const HRESULT hr = real ? real->CreateEventSink(owner, out) : FakeConsoleObject::Make(made);
+    const HRESULT hr = real       ? real->CreateEventSink(owner, out)
+                       : realSink ? CreateEventSinkFor(owner, out)
+                                  : FakeConsoleObject::Make(made);
     if (made) out = ComPtr<IDispatch>(made.get());
     if (SUCCEEDED(hr)) sink = out;
     return hr;

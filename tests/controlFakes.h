@@ -8,6 +8,7 @@
 
 #include "axplugin/zovaEmbeddedCtl.h"
 #include "comfw/bstr.h"
+#include "comfw/variant.h"
 
 namespace zova::test {
 
@@ -22,17 +23,23 @@ public:
         std::vector<VARIANT> args;  // in call order, owned copies
     };
     explicit FakeConsoleObject(IDispatch* real = nullptr) noexcept : real_(real) {}
+    // Runs inside each call, before it answers (re-entry from the console's side).
+    std::function<void(DISPID)> during;
     ~FakeConsoleObject() override;
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* info, UINT* arg) noexcept override;
-    void AnswerUI4(DISPID id, ULONG v) { answers_[id] = v; }
+    void AnswerUI4(DISPID id, ULONG v) { answers_[id] = comfw::Variant::UI4(v); }
+    // Answers `id` with a copy of any value, or fails it with `hr`.
+    void Answer(DISPID id, const VARIANT& v) { answers_[id].copy_from(v); }
+    void Fail(DISPID id, HRESULT hr) { failures_[id] = hr; }
     const Call* LastCall(DISPID id) const;
     std::vector<DISPID> CallIds() const;
 
 private:
     ComPtr<IDispatch> real_;
     std::vector<Call> calls_;
-    std::map<DISPID, ULONG> answers_;
+    std::map<DISPID, comfw::Variant> answers_;
+    std::map<DISPID, HRESULT> failures_;
 };
 
 // The console link with fakes behind it, recording what the control asked; or, made over the
@@ -41,6 +48,7 @@ class FakeConsoleLink final : public ConsoleLink {
 public:
     ConsoleLink* const real;
     HRESULT sinkResult = S_OK, startResult = S_OK, attachResult = S_OK;
+    bool realSink = false;  // the shipping event sink even over fakes
     int starts = 0, attaches = 0, teardowns = 0;
     std::wstring lastId;
     UINT lastModes = 0;
@@ -49,7 +57,8 @@ public:
     ComPtr<FakeConsoleObject> process, vm;
     ComPtr<IDispatch> sink;             // the last sink handed out, kept like a console slow to let go
     ComPtr<IDispatch> realVm;           // the real console's VM control, for its test hooks
-    std::function<void()> duringStart;  // runs while "waiting for the console"
+    std::function<void()> duringStart;     // runs while "waiting for the console"
+    std::function<void()> duringTeardown;  // runs while "Unadvise and Delete" wait
 
     explicit FakeConsoleLink(ConsoleLink* realLink = nullptr) : real(realLink) {
         FakeConsoleObject::Make(process);
@@ -72,10 +81,12 @@ public:
                                     ComPtr<IDispatch>& p, ComPtr<IDispatch>& v) noexcept override {
         ++attaches;
         lastId = id;
+        if (duringStart) duringStart();
         return HandOut(real ? real->AttachConsoleAndControl(id, window, rect, s, p, v) : attachResult, p, v);
     }
     void TeardownVMControl(ComPtr<IDispatch>& p, ComPtr<IDispatch>& v) noexcept override {
         ++teardowns;
+        if (duringTeardown) duringTeardown();
         if (real) real->TeardownVMControl(p, v);
         v.reset();
         p.reset();

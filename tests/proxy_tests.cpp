@@ -172,12 +172,12 @@ struct ProxyCase {
 };
 
 const ProxyCase kCases[] = {
-    {"manual proxy", kDirect | kManual, "proxy:8080", "", 0, L"connect esx.example other", "",
-     {Connected("esx.example", "proxy:8080"), Connected("other", "proxy:8080")}, 0},
-    {"https entry of a scheme list", kManual, "ftp=a:21;https=b:443", "", 0, L"connect esx.example", "",
-     {Connected("esx.example", "b:443")}, 0},
+    {"manual proxy", kDirect | kManual, "proxy:8080", "", 0, L"connect host-02.lab.example other", "",
+     {Connected("host-02.lab.example", "proxy:8080"), Connected("other", "proxy:8080")}, 0},
+    {"https entry of a scheme list", kManual, "ftp=a:21;https=b:443", "", 0, L"connect host-02.lab.example", "",
+     {Connected("host-02.lab.example", "b:443")}, 0},
     {"https entry with nothing behind it: empty, not null", kManual, "ftp=a:21;https=", "", 0,
-     L"connect esx.example", "", {Connected("esx.example", "")}, 0},
+     L"connect host-02.lab.example", "", {Connected("host-02.lab.example", "")}, 0},
     {"bypass list: whole names, case counts, no wildcards", kManual, "p:3128", "h1;;h2;*.example", 0,
      L"connect h1 H1 h2 x.example *.example h", "",
      {Connected("h1", ""), Connected("H1", "p:3128"), Connected("h2", ""), Connected("x.example", "p:3128"),
@@ -186,16 +186,16 @@ const ProxyCase kCases[] = {
     {"settings read once", kManual, "first:1", "h1", 0, L"connect a @ a h1", "second:2",
      {Connected("a", "first:1"), Connected("a", "first:1"), Connected("h1", "")}, 0},
     {"auto-detection ignores the manual proxy, finds nothing here", kManual | kDetect, "manual:8080", "", 0,
-     L"connect esx.example", "", {Connected("esx.example", "")}, ERROR_WINHTTP_AUTODETECTION_FAILED},
+     L"connect host-02.lab.example", "", {Connected("host-02.lab.example", "")}, ERROR_WINHTTP_AUTODETECTION_FAILED},
     {"the script's URL wins over manual proxy and discovery", kManual | kScript | kDetect, "manual:8080", "", 0,
-     L"connect esx.example intranet", "", {Connected("esx.example", "pac-proxy:3128"), Connected("intranet", "")}, 0},
+     L"connect host-02.lab.example intranet", "", {Connected("host-02.lab.example", "pac-proxy:3128"), Connected("intranet", "")}, 0},
     // Cut before the proxy's length, WinHTTP's read fails: no report, no second read, no WinHTTP session.
-    {"unreadable settings", kManual, "p:3128", "", 12, L"connect esx.example @ esx.example", "p:3128",
-     {Connected("esx.example", ""), Connected("esx.example", "")}, 0},
+    {"unreadable settings", kManual, "p:3128", "", 12, L"connect host-02.lab.example @ host-02.lab.example", "p:3128",
+     {Connected("host-02.lab.example", ""), Connected("host-02.lab.example", "")}, 0},
     // WinHTTP fetches the script, then refuses "https://" with no host; the
     // console records the null host name (empty across processes) and refuses it.
-    {"null host name", kScript, "", "", 0, L"connect - esx.example", "",
-     {Connected("", "", E_INVALIDARG), Connected("esx.example", "pac-proxy:3128")}, ERROR_WINHTTP_INVALID_URL},
+    {"null host name", kScript, "", "", 0, L"connect - host-02.lab.example", "",
+     {Connected("", "", E_INVALIDARG), Connected("host-02.lab.example", "pac-proxy:3128")}, ERROR_WINHTTP_INVALID_URL},
     {"first reads on several threads at once", kManual, "ftp=a:21;https=b:443", "h1;h3", 0,
      L"threads h0 h1 h2 h3 h0 h1 h2 h3 h0 h1 h2 h3", "",
      {"thread h0 [b:443]", "thread h1 []", "thread h2 [b:443]", "thread h3 []", "thread h0 [b:443]", "thread h1 []",

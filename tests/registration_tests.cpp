@@ -10,6 +10,8 @@
 #include <string>
 
 #include "axplugin/velmoraRemoteConsole.h"
+#include "axplugin/zovaEmbeddedCtl.h"
+#include "comfw/bstr.h"
 #include "comfw/comPtr.h"
 
 using comfw::ComPtr;
@@ -127,4 +129,15 @@ TEST(Module, RegistrationWritesTheClassAndUnregistrationLeavesOnlyClsid) {
     ComPtr<IDispatch> made;
     EXPECT_EQ(S_OK, ::CoCreateInstance(CLSID_VelmoraEmbeddedRemoteConsole, nullptr, CLSCTX_INPROC_SERVER,
                                        IID_IDispatch, made.put_void()));
+}
+
+TEST(Version, AProgramWithoutTheVersionResourceStillHearsTheBuiltVersion) {
+    // This test program links the control but not its resources: the module's
+    // version block cannot be read, and getVersion still answers in full.
+    comfw::ComPtr<zova::ZOVAEmbeddedCtl> control;
+    ASSERT_EQ(S_OK, zova::ZOVAEmbeddedCtl::Make(control));
+    comfw::Bstr version;
+    ASSERT_EQ(S_OK, control->getVersion(version.put()));
+    EXPECT_EQ(std::wstring(L"" ZOVA_VERSION), version.str());
+    EXPECT_EQ(0u, version.str().rfind(L"5.1.0.", 0));
 }

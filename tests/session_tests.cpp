@@ -60,7 +60,7 @@ const Op kCADCount = [](Ctl* c, LONG& out) {  // the console's count of Ctrl-Alt
     return hr;
 };
 const Op kConnect = [](Ctl* c, LONG& out) {  // out: the number of arguments Connect got (0: never called)
-    const HRESULT hr = c->connect(Text(L"esx.example").get(), nullptr, VARIANT_TRUE, nullptr, nullptr, nullptr,
+    const HRESULT hr = c->connect(Text(L"host-02.lab.example").get(), nullptr, VARIANT_TRUE, nullptr, nullptr, nullptr,
                                   nullptr, nullptr, nullptr);
     out = static_cast<LONG>(LastConnectArgs(c->vm_control()).size());
     return hr;
@@ -155,14 +155,14 @@ TEST_F(FailingCalls, EveryStatusReachesTheCallerUnchangedAndConnectStops) { RunS
 TEST_F(SessionOps, ConnectSendsTenArgumentsOfTheContractTypes) {
     // Text after an embedded NUL is not part of the argument.
     Bstr thumb = Bstr::Attach(::SysAllocStringLen(L"AB:CD\0ignored", 13));
-    ASSERT_EQ(S_OK, control->connect(Text(L"esx.example").get(), thumb.get(), VARIANT_BOOL(5), nullptr,
+    ASSERT_EQ(S_OK, control->connect(Text(L"host-02.lab.example").get(), thumb.get(), VARIANT_BOOL(5), nullptr,
                                      Text(L"operator").get(), Text(L"secret").get(), Text(L"vm-42").get(),
-                                     Text(L"dc1").get(), Text(L"[ds1] vm/vm.vmx").get()));
+                                     Text(L"dc-1").get(), Text(L"store-1/vm-42/vm-42.cfg").get()));
     // 5 arrives as VARIANT_TRUE. The null ticket and the proxy slot (the feature
     // is off) arrive empty, as the marshaller delivers a null BSTR; in-process
     // they stay null (below).
-    EXPECT_EQ((std::vector<std::wstring>{L"8 esx.example", L"8 AB:CD", L"11 -1", L"8 ", L"8 operator", L"8 secret",
-                                         L"8 vm-42", L"8 dc1", L"8 [ds1] vm/vm.vmx", L"8 "}),
+    EXPECT_EQ((std::vector<std::wstring>{L"8 host-02.lab.example", L"8 AB:CD", L"11 -1", L"8 ", L"8 operator", L"8 secret",
+                                         L"8 vm-42", L"8 dc-1", L"8 store-1/vm-42/vm-42.cfg", L"8 "}),
               LastConnectArgs(control->vm_control()));
     ASSERT_EQ(S_OK, control->disconnect());
 

@@ -56,9 +56,11 @@ bool ParseCommandLine(const wchar_t* commandLine, ConsoleOptions& out, std::wstr
             bit = kId;
             o.instanceId = value;
         } else if (name == L"--modes") {
+            // The control writes the modes unsigned: every 32-bit value, in
+            // either form, is a mode set.
             bit = kModes;
-            ok = ParseDecimal(value, -0x80000000ll, 0x7FFFFFFFll, n);
-            o.modes = static_cast<LONG>(n);
+            ok = ParseDecimal(value, -0x80000000ll, 0xFFFFFFFFll, n);
+            o.modes = static_cast<LONG>(static_cast<ULONG>(n));
         } else if (name == L"--message-mode") {
             bit = kMessageMode;
             ok = ParseDecimal(value, -0x80000000ll, 0x7FFFFFFFll, n);

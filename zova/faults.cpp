@@ -82,6 +82,8 @@ bool ParseFaults(const std::wstring& items, Faults& out, std::wstring& error) {
             f.noReady = ok = true;
         } else if (name == L"no-register" && !hasValue) {
             f.noRegister = ok = true;
+        } else if (name == L"any-client-refused" && !hasValue) {
+            f.anyClientRefused = ok = true;
         } else if (name == L"ready-delay") {
             ok = ParseDword(value, f.readyDelayMs);
         } else if (name == L"idle-ms") {

@@ -6,6 +6,9 @@
 //   no-ready              register, but never set the ready event
 //   no-register           set the ready event without registering in the ROT
 //   ready-delay=<ms>      wait <ms> milliseconds before setting the ready event
+//   any-client-refused    the running object table refuses a registration
+//                         open to any client, as Windows does for a program
+//                         without an AppID RunAs entry
 //   idle-ms=<ms>          idle limit: end after <ms> milliseconds with no VM
 //                         control attached (default 180000)
 //   fail=<dispid>:<hr>    operation <dispid> returns <hr> and does nothing
@@ -35,6 +38,7 @@ namespace zova::console {
 struct Faults {
     bool noReady = false;
     bool noRegister = false;
+    bool anyClientRefused = false;
     DWORD readyDelayMs = 0;
     DWORD idleLimitMs = 180000;
     std::map<DISPID, HRESULT> fail;

@@ -41,8 +41,17 @@ public:
         COMFW_RETURN_IF_FAILED(::GetRunningObjectTable(0, rot_.put()));
         comfw::ComPtr<IMoniker> moniker;
         COMFW_RETURN_IF_FAILED(::CreateFileMoniker(name.c_str(), moniker.put()));
-        return rot_->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE | ROTFLAGS_ALLOWANYCLIENT, object, moniker.get(),
-                              &cookie_);
+        // Open to clients of any identity where the platform allows it; Windows
+        // refuses that (CO_E_WRONG_SERVER_IDENTITY) to a program without an
+        // AppID RunAs entry, and an ordinary registration still serves a
+        // control of the same user.
+        HRESULT hr = ActiveFaults().anyClientRefused
+                         ? CO_E_WRONG_SERVER_IDENTITY
+                         : rot_->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE | ROTFLAGS_ALLOWANYCLIENT, object,
+                                          moniker.get(), &cookie_);
+        if (hr == CO_E_WRONG_SERVER_IDENTITY)
+            hr = rot_->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, object, moniker.get(), &cookie_);
+        return hr;
     }
     void Revoke() noexcept {
         if (rot_ && cookie_) rot_->Revoke(cookie_);

@@ -25,7 +25,7 @@ function(run_page page out_var)
 endfunction()
 
 run_page(attachStart.html first)
-if(NOT first MATCHES "state 2 esx-a\\.example\n")
+if(NOT first MATCHES "state 2 host-a\\.lab\\.example\n")
   message(FATAL_ERROR "the first page saw no connection event")
 endif()
 if(NOT first MATCHES "id (zova-ax-p-{[0-9A-F-]+})\n")

@@ -37,6 +37,13 @@ HRESULT AdviseSink(IDispatch* vmControl, IDispatch* sink) noexcept {
 HRESULT EmbedVMControl(comfw::ComPtr<IDispatch> process, DISPID dispid, const char* makeFailure, HWND window,
                        const RECT& rect, IDispatch* sink, comfw::ComPtr<IDispatch>& consoleProcess,
                        comfw::ComPtr<IDispatch>& vmControl) noexcept {
+    // The wait for the console dispatches messages: the control's window
+    // may have ended meanwhile, and a window that is gone is never handed to
+    // the console.
+    if (window && !::IsWindow(window)) {
+        ZOVA_LOG("The control's window is gone; no VM control is made");
+        return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
+    }
     comfw::ComPtr<IDispatch> control;
     ZOVA_RETURN_IF_FAILED_REPORT(MakeVMControl(process.get(), dispid, window, rect, control), makeFailure);
     ZOVA_RETURN_IF_FAILED_REPORT(AdviseSink(control.get(), sink), "Advise failed: %d");
