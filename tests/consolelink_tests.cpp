@@ -239,7 +239,7 @@ struct RotEntry {
         ComPtr<IMoniker> moniker;
         EXPECT_EQ(S_OK, CreateFileMoniker(name.c_str(), moniker.put()));
         EXPECT_EQ(S_OK, GetRunningObjectTable(0, rot.put()));
-        EXPECT_EQ(S_OK, rot->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, object, moniker.get(), &cookie));
+        EXPECT_TRUE(SUCCEEDED(rot->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, object, moniker.get(), &cookie)));
     }
     ~RotEntry() { rot->Revoke(cookie); }
 };
@@ -266,6 +266,12 @@ TEST(ConsoleBinding, BindsOnlyTheEntryWithTheExactName) {
         EXPECT_EQ((expected ? Messages{"Binding to [" + name + "]", "BindToObject succeeded"} : Messages{"Moniker not found"}),
                   log.messages());
     }
+    // Of two entries with one name, the first registered is bound.
+    ComPtr<FakeConsole> later = FakeConsole::Make();
+    RotEntry twin(L"ZOVA_MONIKER_Case-1", later->identity());
+    ComPtr<IDispatch> bound;
+    EXPECT_EQ(S_OK, zova::AttachToConsoleProcess(L"Case-1", bound));
+    EXPECT_EQ(Identity(console.get()), Identity(bound.get()));
 }
 
 // A popup window of the test with a client area of the given size.

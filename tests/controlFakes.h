@@ -9,6 +9,7 @@
 #include "axplugin/zovaEmbeddedCtl.h"
 #include "comfw/bstr.h"
 #include "comfw/variant.h"
+#include "win32/plugin/procControl.h"
 
 namespace zova::test {
 
@@ -91,8 +92,12 @@ public:
         v.reset();
         p.reset();
     }
+    // Over fakes, the shipping fit runs against the fake VM control.
     void ResizeVMWindow(HWND window, IDispatch* v) noexcept override {
-        if (real) real->ResizeVMWindow(window, v);
+        if (real)
+            real->ResizeVMWindow(window, v);
+        else
+            zova::ResizeVMWindow(window, v);
     }
 
 private:

@@ -117,10 +117,11 @@ TEST_F(LogMirror, FileHasTheHeaderThenExactCrLfLinesAndTheDebuggerGetsEveryLine)
     ASSERT_TRUE(r.finished);
     const std::string data = ReadFileBytes(temp.LogFile(r.pid));
     ASSERT_EQ("\r\n", data.substr(data.size() - 2));
-    // The log is linked into the probe itself, so the module is the executable;
-    // ZOVA_REPORT passes the caller's file.
+    // The log lives in the probe's module, which the header names apart from
+    // the executable; ZOVA_REPORT passes the caller's file.
     Lines lines = SplitCrLfLines(data);
-    ExpectMatches({"Executable: " + Escaped(Narrow(ProbePath())), "DLL: " + Escaped(Narrow(ProbePath())), "",
+    const std::wstring module = ProbePath().substr(0, ProbePath().find_last_of(L'\\') + 1) + L"logprobe_module.dll";
+    ExpectMatches({"Executable: " + Escaped(Narrow(ProbePath())), "DLL: " + Escaped(Narrow(module)), "",
                    kTime + R"(\[C:\\work\\axplugin\\envProbe\.cpp:255\]: IEIsProtectedModeProcess failed: -2147467259)",
                    kTime + R"(\[.*logprobe\.cpp:\d+\]: end)"},
                   lines);
@@ -158,6 +159,8 @@ TEST_F(LogMirror, HeaderPathTheTextConversionCannotExpressIsReportedAndSkipped) 
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     options.program = folder + L"\\logprobe.exe";
     ASSERT_TRUE(CopyFileW(ProbePath().c_str(), options.program.c_str(), TRUE));
+    const std::wstring dir = ProbePath().substr(0, ProbePath().find_last_of(L'\\') + 1);
+    ASSERT_TRUE(CopyFileW((dir + L"logprobe_module.dll").c_str(), (folder + L"\\logprobe_module.dll").c_str(), TRUE));
     ProbeResult r = RunProbe({L"report", L"after"}, options);
     ASSERT_TRUE(r.finished);
     ExpectMatches({"fwprintf failed: 42", "\n", "fwprintf failed: 42", "\n", kStamp + "after\n"}, r.debugOutput);

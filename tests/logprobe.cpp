@@ -1,5 +1,6 @@
-// A host process for the log: the log opens before main and closes after it,
-// exactly as in a module that links it. The arguments are commands, in order:
+// A module that hosts the log, loaded by the logprobe program: the log opens
+// when the module loads (before main) and closes when it unloads (after main),
+// as in the control's module. The program's arguments are commands, in order:
 //   log TEXT / report TEXT   a trace / an error report (write + keep) of TEXT
 //   keep                     the keep mark alone
 //   at SOURCE LINE N         "IEIsProtectedModeProcess failed: %d" with N, as
@@ -15,9 +16,7 @@
 #include <cstdlib>
 #include <string>
 
-int main() {
-    int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+extern "C" __declspec(dllexport) int RunLogProbe(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::wstring cmd = argv[i];
         auto next = [&]() -> const wchar_t* { return i + 1 < argc ? argv[++i] : L""; };
@@ -45,6 +44,5 @@ int main() {
             return 3;
         }
     }
-    LocalFree(argv);
     return 0;
 }
