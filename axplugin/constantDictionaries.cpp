@@ -6,7 +6,7 @@
 #include "axplugin/zovaEmbeddedCtl.h"
 #include "comfw/bstr.h"
 #include "comfw/variant.h"
-#include "pluginlog/pluginLog.h"
+#include "pluginlog/logResult.h"
 
 namespace zova {
 namespace {
@@ -65,12 +65,18 @@ const Set kSets[] = {SetOf(kModes),       SetOf(kMessageModes),   SetOf(kConnect
 }  // namespace
 
 HRESULT ZOVAEmbeddedCtl::ConstantDictionary(int which, VARIANT* retVal) noexcept {
+    static const wchar_t* const kNames[] = {
+        L"ZOVA_Mode",       L"ZOVA_MessageMode",    L"ZOVA_ConnectionState", L"ZOVA_MessageType",
+        L"ZOVA_GrabState",  L"ZOVA_DeviceType",     L"ZOVA_DeviceBacking",   L"ZOVA_DeviceState",
+        L"ZOVA_USBDeviceFamily", L"ZOVA_USBDeviceSpeed"};
+    return ScriptCall(kNames[which], [&]() noexcept { return MakeConstantDictionary(which, retVal); });
+}
+
+HRESULT ZOVAEmbeddedCtl::MakeConstantDictionary(int which, VARIANT* retVal) noexcept {
     comfw::ComPtr<IDictionary> dictionary;
-    HRESULT hr = ::CoCreateInstance(CLSID_Dictionary, nullptr, CLSCTX_SERVER, IID_IDictionary, dictionary.put_void());
-    if (FAILED(hr)) {
-        ZOVA_REPORT("Failed to create a dictionary object: %d", static_cast<int>(hr));
-        return hr;
-    }
+    ZOVA_RETURN_IF_FAILED_REPORT(
+        ::CoCreateInstance(CLSID_Dictionary, nullptr, CLSCTX_SERVER, IID_IDictionary, dictionary.put_void()),
+        "Failed to create a dictionary object: %d");
     const Set& set = kSets[which];
     for (size_t i = 0; i < set.size; ++i) {
         const Constant& c = set.begin[i];
@@ -80,8 +86,7 @@ HRESULT ZOVAEmbeddedCtl::ConstantDictionary(int which, VARIANT* retVal) noexcept
             ZOVA_REPORT("Failed to add (%S, %d) to a dictionary", c.name, static_cast<int>(c.value));
     }
     if (!retVal) return E_POINTER;
-    hr = ::VariantClear(retVal);
-    if (FAILED(hr)) return hr;
+    COMFW_RETURN_IF_FAILED(::VariantClear(retVal));
     retVal->vt = VT_DISPATCH;
     retVal->pdispVal = dictionary.detach();
     return S_OK;

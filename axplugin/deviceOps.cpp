@@ -23,38 +23,46 @@ bool ClientDevicesAllowed() noexcept { return !IsIExploreProcess(); }
 }  // namespace
 
 STDMETHODIMP ZOVAEmbeddedCtl::getVirtualDevices(UINT devTypeMask, VARIANT* result) noexcept {
-    if (!result) return E_POINTER;
-    if (!HasVMControl()) return E_FAIL;
-    return CallConsoleInto(vmControl_.get(), console::kGetVirtualDevices, result, Variant::UI4(devTypeMask));
+    return ScriptCall(L"getVirtualDevices", [&]() noexcept -> HRESULT {
+        if (!result) return E_POINTER;
+        if (!HasVMControl()) return E_FAIL;
+        return CallConsoleInto(vmControl_.get(), console::kGetVirtualDevices, result, Variant::UI4(devTypeMask));
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::getPhysicalClientDevices(UINT devTypeMask, VARIANT* result) noexcept {
-    if (!ClientDevicesAllowed()) return E_ACCESSDENIED;
-    if (!result) return E_POINTER;
-    if (!HasVMControl()) return E_FAIL;
-    return CallConsoleInto(vmControl_.get(), console::kGetPhysicalClientDevices, result, Variant::UI4(devTypeMask));
+    return ScriptCall(L"getPhysicalClientDevices", [&]() noexcept -> HRESULT {
+        if (!ClientDevicesAllowed()) return E_ACCESSDENIED;
+        if (!result) return E_POINTER;
+        if (!HasVMControl()) return E_FAIL;
+        return CallConsoleInto(vmControl_.get(), console::kGetPhysicalClientDevices, result, Variant::UI4(devTypeMask));
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::connectDevice(BSTR virtualDeviceKey, BSTR physicalClientDeviceKey,
                                             ZOVA_DeviceBacking backing) noexcept {
-    if (!ClientDevicesAllowed()) return E_ACCESSDENIED;
-    if (!HasVMControl()) return E_FAIL;
-    Variant virtualKey, physicalKey;
-    HRESULT hr;
-    if (FAILED(hr = StringArg(virtualDeviceKey, virtualKey)) ||
-        FAILED(hr = StringArg(physicalClientDeviceKey, physicalKey)))
-        return hr;
-    return CallConsole(vmControl_.get(), console::kConnectDevice, virtualKey, physicalKey,
-                       Variant::UI4(static_cast<ULONG>(backing)));
+    return ScriptCall(L"connectDevice", [&]() noexcept -> HRESULT {
+        if (!ClientDevicesAllowed()) return E_ACCESSDENIED;
+        if (!HasVMControl()) return E_FAIL;
+        Variant virtualKey, physicalKey;
+        HRESULT hr;
+        if (FAILED(hr = StringArg(virtualDeviceKey, virtualKey)) ||
+            FAILED(hr = StringArg(physicalClientDeviceKey, physicalKey)))
+            return hr;
+        return CallConsole(vmControl_.get(), console::kConnectDevice, virtualKey, physicalKey,
+                           Variant::UI4(static_cast<ULONG>(backing)));
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::disconnectDevice(BSTR key) noexcept {
-    if (!ClientDevicesAllowed()) return E_ACCESSDENIED;
-    if (!HasVMControl()) return E_FAIL;
-    Variant deviceKey;
-    const HRESULT hr = StringArg(key, deviceKey);
-    if (FAILED(hr)) return hr;
-    return CallConsole(vmControl_.get(), console::kDisconnectDevice, deviceKey);
+    return ScriptCall(L"disconnectDevice", [&]() noexcept -> HRESULT {
+        if (!ClientDevicesAllowed()) return E_ACCESSDENIED;
+        if (!HasVMControl()) return E_FAIL;
+        Variant deviceKey;
+        const HRESULT hr = StringArg(key, deviceKey);
+        if (FAILED(hr)) return hr;
+        return CallConsole(vmControl_.get(), console::kDisconnectDevice, deviceKey);
+    });
 }
 
 }  // namespace zova
@@ -88,22 +96,26 @@ HRESULT MakeDetails(IDispatch* vm, DISPID id, const char* failedTrace, BSTR devi
 }  // namespace
 
 STDMETHODIMP ZOVAEmbeddedCtl::getVirtualDeviceDetails(BSTR deviceKey, IVirtualDeviceDetails** ppi) noexcept {
-    if (!ppi) return E_POINTER;
-    *ppi = nullptr;
-    if (!HasVMControl()) return E_FAIL;
-    return MakeDetails<CVirtualDeviceDetails>(vmControl_.get(), console::kGetVirtualDeviceDetails,
-                                              "IVMControl::GetVirtualDeviceDetails failed: %d", deviceKey, ppi);
+    return ScriptCall(L"getVirtualDeviceDetails", [&]() noexcept -> HRESULT {
+        if (!ppi) return E_POINTER;
+        *ppi = nullptr;
+        if (!HasVMControl()) return E_FAIL;
+        return MakeDetails<CVirtualDeviceDetails>(vmControl_.get(), console::kGetVirtualDeviceDetails,
+                                                  "IVMControl::GetVirtualDeviceDetails failed: %d", deviceKey, ppi);
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::getPhysicalClientDeviceDetails(BSTR deviceKey,
                                                              IPhysicalClientDeviceDetails** ppi) noexcept {
-    if (!ClientDevicesAllowed()) return E_ACCESSDENIED;
-    if (!ppi) return E_POINTER;
-    *ppi = nullptr;
-    if (!HasVMControl()) return E_FAIL;
-    return MakeDetails<CPhysicalClientDeviceDetails>(vmControl_.get(), console::kGetPhysicalClientDeviceDetails,
-                                                     "IVMControl::GetPhysicalClientDeviceDetails failed: %d",
-                                                     deviceKey, ppi);
+    return ScriptCall(L"getPhysicalClientDeviceDetails", [&]() noexcept -> HRESULT {
+        if (!ClientDevicesAllowed()) return E_ACCESSDENIED;
+        if (!ppi) return E_POINTER;
+        *ppi = nullptr;
+        if (!HasVMControl()) return E_FAIL;
+        return MakeDetails<CPhysicalClientDeviceDetails>(vmControl_.get(), console::kGetPhysicalClientDeviceDetails,
+                                                         "IVMControl::GetPhysicalClientDeviceDetails failed: %d",
+                                                         deviceKey, ppi);
+    });
 }
 
 }  // namespace zova

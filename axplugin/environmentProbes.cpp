@@ -45,17 +45,19 @@ bool IsIExploreProcess() noexcept {
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::isInProtectedMode(VARIANT_BOOL* retVal) noexcept {
-    if (!retVal) return E_POINTER;
-    *retVal = VARIANT_FALSE;
-    BOOL answer = FALSE;
-    const HRESULT hr = QueryProtectedMode(&answer);
-    if (hr == S_OK) {
-        *retVal = answer > 0 ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-    if (hr == E_NOTIMPL) return S_FALSE;
-    ZOVA_REPORT("IEIsProtectedModeProcess failed: %d", static_cast<int>(hr));
-    return hr;
+    return ScriptCall(L"isInProtectedMode", [&]() noexcept -> HRESULT {
+        if (!retVal) return E_POINTER;
+        *retVal = VARIANT_FALSE;
+        BOOL answer = FALSE;
+        const HRESULT hr = QueryProtectedMode(&answer);
+        if (hr == S_OK) {
+            *retVal = answer > 0 ? VARIANT_TRUE : VARIANT_FALSE;
+            return S_OK;
+        }
+        if (hr == E_NOTIMPL) return S_FALSE;
+        ZOVA_REPORT("IEIsProtectedModeProcess failed: %d", static_cast<int>(hr));
+        return hr;
+    });
 }
 
 }  // namespace zova

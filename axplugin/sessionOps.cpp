@@ -17,117 +17,143 @@ using comfw::Variant;
 STDMETHODIMP ZOVAEmbeddedCtl::connect(BSTR hostname, BSTR sslThumbprint, VARIANT_BOOL allowSSLErrors,
                                       BSTR cloneSessionTicket, BSTR username, BSTR password, BSTR moid,
                                       BSTR datacenter, BSTR vmDataStorePath) noexcept {
-    if (!HasVMControl()) return E_FAIL;
+    return ScriptCall(L"connect", [&]() noexcept -> HRESULT {
+        if (!HasVMControl()) return E_FAIL;
 
-    Variant flags;
-    ZOVA_RETURN_IF_FAILED_REPORT(CallConsoleFor(consoleProcess_.get(), console::kGetFeatureFlags, VT_UI4, flags),
-                                 "Failed to get feature flags: %d");
+        Variant flags;
+        ZOVA_RETURN_IF_FAILED_REPORT(CallConsoleFor(consoleProcess_.get(), console::kGetFeatureFlags, VT_UI4, flags),
+                                     "Failed to get feature flags: %d");
 
-    Variant proxy = Variant::OwnBstr(nullptr);
-    if (flags.get().ulVal & kFeatureUseBrowserProxy) {
-        ZOVA_LOG("Browser proxy feature is enabled");
-        try {
-            const std::wstring resolved = ResolveBrowserProxy(comfw::TextOf(hostname));
-            comfw::Bstr text;
-            COMFW_RETURN_IF_FAILED(comfw::Bstr::FromString(resolved, text));
-            proxy = Variant::OwnBstr(text.detach());
+        Variant proxy = Variant::OwnBstr(nullptr);
+        if (flags.get().ulVal & kFeatureUseBrowserProxy) {
+            ZOVA_LOG("Browser proxy feature is enabled");
+            try {
+                const std::wstring resolved = ResolveBrowserProxy(comfw::TextOf(hostname));
+                comfw::Bstr text;
+                COMFW_RETURN_IF_FAILED(comfw::Bstr::FromString(resolved, text));
+                proxy = Variant::OwnBstr(text.detach());
+            }
+            COMFW_CATCH_RETURN()
         }
-        COMFW_CATCH_RETURN()
-    }
 
-    HRESULT hr;
-    Variant host, thumbprint, ticket, user, pass, vmId, dc, storePath;
-    const Variant allow = BoolArg(allowSSLErrors);
-    if (FAILED(hr = StringArg(hostname, host)) || FAILED(hr = StringArg(sslThumbprint, thumbprint)) ||
-        FAILED(hr = StringArg(cloneSessionTicket, ticket)) || FAILED(hr = StringArg(username, user)) ||
-        FAILED(hr = StringArg(password, pass)) || FAILED(hr = StringArg(moid, vmId)) ||
-        FAILED(hr = StringArg(datacenter, dc)) || FAILED(hr = StringArg(vmDataStorePath, storePath)))
-        return hr;
-    return CallConsole(vmControl_.get(), console::kConnect, host, thumbprint, allow, ticket, user, pass, vmId, dc,
-                       storePath, proxy);
+        HRESULT hr;
+        Variant host, thumbprint, ticket, user, pass, vmId, dc, storePath;
+        const Variant allow = BoolArg(allowSSLErrors);
+        if (FAILED(hr = StringArg(hostname, host)) || FAILED(hr = StringArg(sslThumbprint, thumbprint)) ||
+            FAILED(hr = StringArg(cloneSessionTicket, ticket)) || FAILED(hr = StringArg(username, user)) ||
+            FAILED(hr = StringArg(password, pass)) || FAILED(hr = StringArg(moid, vmId)) ||
+            FAILED(hr = StringArg(datacenter, dc)) || FAILED(hr = StringArg(vmDataStorePath, storePath)))
+            return hr;
+        return CallConsole(vmControl_.get(), console::kConnect, host, thumbprint, allow, ticket, user, pass, vmId, dc,
+                           storePath, proxy);
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::disconnect() noexcept {
-    if (!HasVMControl()) return E_FAIL;
-    return CallConsole(vmControl_.get(), console::kDisconnect);
+    return ScriptCall(L"disconnect", [&]() noexcept -> HRESULT {
+        if (!HasVMControl()) return E_FAIL;
+        return CallConsole(vmControl_.get(), console::kDisconnect);
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::setInputRelease(VARIANT_BOOL release) noexcept {
-    if (!HasVMControl()) return E_FAIL;
-    return CallConsole(vmControl_.get(), console::kSetInputRelease, BoolArg(release));
+    return ScriptCall(L"setInputRelease", [&]() noexcept -> HRESULT {
+        if (!HasVMControl()) return E_FAIL;
+        return CallConsole(vmControl_.get(), console::kSetInputRelease, BoolArg(release));
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::setScreenSize(INT width, INT height) noexcept {
-    if (!HasVMControl()) return E_FAIL;
-    return CallConsole(vmControl_.get(), console::kSetScreenSize, Variant::I4(width), Variant::I4(height));
+    return ScriptCall(L"setScreenSize", [&]() noexcept -> HRESULT {
+        if (!HasVMControl()) return E_FAIL;
+        return CallConsole(vmControl_.get(), console::kSetScreenSize, Variant::I4(width), Variant::I4(height));
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::screenWidth(INT* retVal) noexcept {
-    if (!retVal) return E_POINTER;
-    *retVal = 0;
-    if (!HasVMControl()) return E_FAIL;
-    Variant width;
-    const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetScreenWidth, VT_I4, width);
-    if (SUCCEEDED(hr)) *retVal = width.get().lVal;
-    return hr;
+    return ScriptCall(L"screenWidth", [&]() noexcept -> HRESULT {
+        if (!retVal) return E_POINTER;
+        *retVal = 0;
+        if (!HasVMControl()) return E_FAIL;
+        Variant width;
+        const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetScreenWidth, VT_I4, width);
+        if (SUCCEEDED(hr)) *retVal = width.get().lVal;
+        return hr;
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::screenHeight(INT* retVal) noexcept {
-    if (!retVal) return E_POINTER;
-    *retVal = 0;
-    if (!HasVMControl()) return E_FAIL;
-    Variant height;
-    const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetScreenHeight, VT_I4, height);
-    if (SUCCEEDED(hr)) *retVal = height.get().lVal;
-    return hr;
+    return ScriptCall(L"screenHeight", [&]() noexcept -> HRESULT {
+        if (!retVal) return E_POINTER;
+        *retVal = 0;
+        if (!HasVMControl()) return E_FAIL;
+        Variant height;
+        const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetScreenHeight, VT_I4, height);
+        if (SUCCEEDED(hr)) *retVal = height.get().lVal;
+        return hr;
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::sendCAD() noexcept {
-    if (!HasVMControl()) return E_FAIL;
-    return CallConsole(vmControl_.get(), console::kSendCAD);
+    return ScriptCall(L"sendCAD", [&]() noexcept -> HRESULT {
+        if (!HasVMControl()) return E_FAIL;
+        return CallConsole(vmControl_.get(), console::kSendCAD);
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::setFullscreen(VARIANT_BOOL fullscreen) noexcept {
-    if (!HasVMControl()) return E_FAIL;
-    return CallConsole(vmControl_.get(), console::kSetFullscreen, BoolArg(fullscreen));
+    return ScriptCall(L"setFullscreen", [&]() noexcept -> HRESULT {
+        if (!HasVMControl()) return E_FAIL;
+        return CallConsole(vmControl_.get(), console::kSetFullscreen, BoolArg(fullscreen));
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::getFullscreen(VARIANT_BOOL* retVal) noexcept {
-    if (!retVal) return E_POINTER;
-    if (!HasVMControl()) return E_FAIL;
-    Variant state;
-    const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetFullscreen, VT_BOOL, state);
-    // Written whatever the outcome: only a successful true reads as true.
-    *retVal = (SUCCEEDED(hr) && state.get().boolVal != VARIANT_FALSE) ? VARIANT_TRUE : VARIANT_FALSE;
-    return hr;
+    return ScriptCall(L"getFullscreen", [&]() noexcept -> HRESULT {
+        if (!retVal) return E_POINTER;
+        if (!HasVMControl()) return E_FAIL;
+        Variant state;
+        const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetFullscreen, VT_BOOL, state);
+        // Written whatever the outcome: only a successful true reads as true.
+        *retVal = (SUCCEEDED(hr) && state.get().boolVal != VARIANT_FALSE) ? VARIANT_TRUE : VARIANT_FALSE;
+        return hr;
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::getGrabState(ZOVA_GrabState* state) noexcept {
-    if (!state) return E_POINTER;
-    if (!HasVMControl()) return E_FAIL;
-    Variant result;
-    const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetGrabState, VT_UI4, result);
-    if (SUCCEEDED(hr)) *state = static_cast<ZOVA_GrabState>(result.get().ulVal);
-    return hr;
+    return ScriptCall(L"getGrabState", [&]() noexcept -> HRESULT {
+        if (!state) return E_POINTER;
+        if (!HasVMControl()) return E_FAIL;
+        Variant result;
+        const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetGrabState, VT_UI4, result);
+        if (SUCCEEDED(hr)) *state = static_cast<ZOVA_GrabState>(result.get().ulVal);
+        return hr;
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::grabInput() noexcept {
-    if (!HasVMControl()) return E_FAIL;
-    return CallConsole(vmControl_.get(), console::kGrabInput);
+    return ScriptCall(L"grabInput", [&]() noexcept -> HRESULT {
+        if (!HasVMControl()) return E_FAIL;
+        return CallConsole(vmControl_.get(), console::kGrabInput);
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::ungrabInput() noexcept {
-    if (!HasVMControl()) return E_FAIL;
-    return CallConsole(vmControl_.get(), console::kUngrabInput);
+    return ScriptCall(L"ungrabInput", [&]() noexcept -> HRESULT {
+        if (!HasVMControl()) return E_FAIL;
+        return CallConsole(vmControl_.get(), console::kUngrabInput);
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::getConnectionState(ZOVA_ConnectionState* state) noexcept {
-    if (!state) return E_POINTER;
-    if (!HasVMControl()) return E_FAIL;
-    Variant result;
-    const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetConnectionState, VT_UI4, result);
-    if (SUCCEEDED(hr)) *state = static_cast<ZOVA_ConnectionState>(result.get().ulVal);
-    return hr;
+    return ScriptCall(L"getConnectionState", [&]() noexcept -> HRESULT {
+        if (!state) return E_POINTER;
+        if (!HasVMControl()) return E_FAIL;
+        Variant result;
+        const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetConnectionState, VT_UI4, result);
+        if (SUCCEEDED(hr)) *state = static_cast<ZOVA_ConnectionState>(result.get().ulVal);
+        return hr;
+    });
 }
 
 }  // namespace zova

@@ -83,20 +83,23 @@ std::wstring ZOVAEmbeddedCtl::VersionText() {
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::getVersion(BSTR* version) noexcept {
-    if (!version) return E_POINTER;
-    *version = nullptr;
-    try {
-        comfw::Bstr text;
-        COMFW_RETURN_IF_FAILED(comfw::Bstr::FromString(VersionText(), text));
-        *version = text.detach();
-        return S_OK;
-    }
-    COMFW_CATCH_RETURN()
+    return ScriptCall(L"getVersion", [&]() noexcept -> HRESULT {
+        if (!version) return E_POINTER;
+        *version = nullptr;
+        try {
+            comfw::Bstr text;
+            COMFW_RETURN_IF_FAILED(comfw::Bstr::FromString(VersionText(), text));
+            *version = text.detach();
+            return S_OK;
+        }
+        COMFW_CATCH_RETURN()
+    });
 }
 
 bool ZOVAEmbeddedCtl::HasVMControl() const noexcept {
     if (vmControl_) return true;
     ZOVA_LOG("VM control has not been created");
+    const_cast<ZOVAEmbeddedCtl*>(this)->Because(L"no console is running; call startup first");
     return false;
 }
 
@@ -113,74 +116,88 @@ RECT ZOVAEmbeddedCtl::ClientRectForConsole() const noexcept {
 
 STDMETHODIMP ZOVAEmbeddedCtl::startup(UINT modes, ZOVA_MessageMode messageMode, BSTR advancedConfiguration,
                                       BSTR* retVal) noexcept {
-    ZOVA_LOG("startup called");
-    if (!retVal) return E_POINTER;
-    // A start still waiting for its console counts as held: a second one
-    // would overwrite its references when both complete.
-    if (vmControl_ || starting_) {
-        ZOVA_LOG("startup has already been called");
-        return E_FAIL;
-    }
-    const int mode = static_cast<int>(messageMode);
-    if (mode < ZOVA_DIALOG_MESSAGES || mode > ZOVA_NO_MESSAGES) {
-        ZOVA_REPORT("Invalid ZOVA_MessageMode mode: %d", mode);
-        return E_INVALIDARG;
-    }
-    if (modes & 1u) ZOVA_REPORT("ZOVA_CHROME is not supported.");
+    return ScriptCall(L"startup", [&]() noexcept -> HRESULT {
+        ZOVA_LOG("startup called");
+        if (!retVal) return E_POINTER;
+        // A start still waiting for its console counts as held: a second one
+        // would overwrite its references when both complete.
+        if (vmControl_ || starting_) {
+            ZOVA_LOG("startup has already been called");
+            Because(L"a console is already running or starting; call shutdown first");
+            return E_FAIL;
+        }
+        const int mode = static_cast<int>(messageMode);
+        if (mode < ZOVA_DIALOG_MESSAGES || mode > ZOVA_NO_MESSAGES) {
+            ZOVA_REPORT("Invalid ZOVA_MessageMode mode: %d", mode);
+            Because(L"messageMode must be 1, 2 or 3 (ZOVA_DIALOG_MESSAGES, ZOVA_EVENT_MESSAGES or "
+                    L"ZOVA_NO_MESSAGES)");
+            return E_INVALIDARG;
+        }
+        if (modes & 1u) ZOVA_REPORT("ZOVA_CHROME is not supported.");
 
-    try {
-        const uint32_t features = ParseAdvancedConfig(comfw::TextOf(advancedConfiguration));
-        persistent_ = (features & kFeaturePersistent) != 0;
+        try {
+            const uint32_t features = ParseAdvancedConfig(comfw::TextOf(advancedConfiguration));
+            persistent_ = (features & kFeaturePersistent) != 0;
 
-        comfw::ComPtr<IDispatch> sink;  // released on every way out
-        ZOVA_RETURN_IF_FAILED_REPORT(link_->CreateEventSink(*this, sink), "Failed to create event sink: %d");
-        const RECT rect = ClientRectForConsole();
-        const std::wstring id = MakeInstanceId(persistent_);
+            comfw::ComPtr<IDispatch> sink;  // released on every way out
+            ZOVA_RETURN_IF_FAILED_REPORT(link_->CreateEventSink(*this, sink), "Failed to create event sink: %d");
+            const RECT rect = ClientRectForConsole();
+            const std::wstring id = MakeInstanceId(persistent_);
 
-        comfw::ComPtr<IDispatch> process, vm;
-        const HWND window = hwnd();
-        ZOVA_RETURN_IF_FAILED_REPORT(RunStart(
-                                         [&] {
-                                             return link_->StartConsoleAndCreateControl(
-                                                 id, modes, mode, features, window, rect, sink.get(), process, vm);
-                                         },
-                                         process, vm),
-                                     "Failed to start ZOVA process and create VM control: %d");
-        consoleProcess_ = std::move(process);
-        vmControl_ = std::move(vm);
-        ZOVA_LOG("startup succeeded");
-        comfw::Bstr result;
-        COMFW_RETURN_IF_FAILED(comfw::Bstr::FromString(id, result));
-        *retVal = result.detach();
-        return S_OK;
-    }
-    COMFW_CATCH_RETURN()
+            comfw::ComPtr<IDispatch> process, vm;
+            const HWND window = hwnd();
+            const HRESULT started = RunStart(
+                [&] {
+                    return link_->StartConsoleAndCreateControl(id, modes, mode, features, window, rect, sink.get(),
+                                                               process, vm);
+                },
+                process, vm);
+            if (FAILED(started) && started != E_ABORT)
+                Because(L"the console could not be started; the diagnostic log has the details");
+            ZOVA_RETURN_IF_FAILED_REPORT(started, "Failed to start ZOVA process and create VM control: %d");
+            consoleProcess_ = std::move(process);
+            vmControl_ = std::move(vm);
+            ZOVA_LOG("startup succeeded");
+            comfw::Bstr result;
+            COMFW_RETURN_IF_FAILED(comfw::Bstr::FromString(id, result));
+            *retVal = result.detach();
+            return S_OK;
+        }
+        COMFW_CATCH_RETURN()
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::attach(BSTR id) noexcept {
-    ZOVA_LOG("attach called");
-    if (vmControl_ || starting_) {
-        ZOVA_LOG("startup/attach has already been called");
-        return E_FAIL;
-    }
-    try {
-        comfw::ComPtr<IDispatch> sink;
-        ZOVA_RETURN_IF_FAILED_REPORT(link_->CreateEventSink(*this, sink), "Failed to create event sink: %d");
-        const RECT rect = ClientRectForConsole();
-        comfw::ComPtr<IDispatch> process, vm;
-        const std::wstring instanceId = comfw::TextOf(id);
-        const HWND window = hwnd();
-        ZOVA_RETURN_IF_FAILED_REPORT(
-            RunStart([&] { return link_->AttachConsoleAndControl(instanceId, window, rect, sink.get(), process, vm); },
-                     process, vm),
-            "Failed to attach to ZOVA process and create VM control: %d");
-        consoleProcess_ = std::move(process);
-        vmControl_ = std::move(vm);
-        ZOVA_LOG("attach succeeded");
-        persistent_ = true;
-        return S_OK;
-    }
-    COMFW_CATCH_RETURN()
+    return ScriptCall(L"attach", [&]() noexcept -> HRESULT {
+        ZOVA_LOG("attach called");
+        if (vmControl_ || starting_) {
+            ZOVA_LOG("startup/attach has already been called");
+            Because(L"a console is already running or starting; call shutdown first");
+            return E_FAIL;
+        }
+        try {
+            comfw::ComPtr<IDispatch> sink;
+            ZOVA_RETURN_IF_FAILED_REPORT(link_->CreateEventSink(*this, sink), "Failed to create event sink: %d");
+            const RECT rect = ClientRectForConsole();
+            comfw::ComPtr<IDispatch> process, vm;
+            const std::wstring instanceId = comfw::TextOf(id);
+            const HWND window = hwnd();
+            const HRESULT attached = RunStart(
+                [&] { return link_->AttachConsoleAndControl(instanceId, window, rect, sink.get(), process, vm); },
+                process, vm);
+            if (FAILED(attached) && attached != E_ABORT)
+                Because(L"no console with ID \"" + instanceId +
+                        L"\" could be attached; pass an ID that startup returned for a persistent console that still "
+                        L"runs");
+            ZOVA_RETURN_IF_FAILED_REPORT(attached, "Failed to attach to ZOVA process and create VM control: %d");
+            consoleProcess_ = std::move(process);
+            vmControl_ = std::move(vm);
+            ZOVA_LOG("attach succeeded");
+            persistent_ = true;
+            return S_OK;
+        }
+        COMFW_CATCH_RETURN()
+    });
 }
 
 template <class Start>
@@ -222,9 +239,11 @@ STDMETHODIMP ZOVAEmbeddedCtl::shutdown() noexcept {
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::isReadyToStart(VARIANT_BOOL* retVal) noexcept {
-    if (!retVal) return E_POINTER;
-    *retVal = (hwnd() && ::IsWindow(hwnd())) ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return ScriptCall(L"isReadyToStart", [&]() noexcept -> HRESULT {
+        if (!retVal) return E_POINTER;
+        *retVal = (hwnd() && ::IsWindow(hwnd())) ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::InterfaceSupportsErrorInfo(REFIID riid) noexcept {

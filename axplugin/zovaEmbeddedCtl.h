@@ -9,9 +9,11 @@
 #include <ocidl.h>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "axplugin/consoleLink.h"
 #include "axplugin/pageEvents.h"
+#include "axplugin/scriptErrors.h"
 #include "axplugin/velmoraRemoteConsole.h"
 #include "comfw/oleControl.h"
 
@@ -155,6 +157,27 @@ private:
     HRESULT RunStart(Start&& start, comfw::ComPtr<IDispatch>& process, comfw::ComPtr<IDispatch>& vm) noexcept;
     void Teardown() noexcept;
     HRESULT ConstantDictionary(int which, VARIANT* retVal) noexcept;
+    HRESULT MakeConstantDictionary(int which, VARIANT* retVal) noexcept;
+
+    // Runs the body of the scripting method `method` and leaves the script's
+    // error object for its outcome (scriptErrors.h). Calls that the body's
+    // waits let in nest, each with its own reason.
+    template <class Body>
+    HRESULT ScriptCall(const wchar_t* method, Body&& body) noexcept {
+        std::wstring why;
+        std::wstring* const outer = std::exchange(why_, &why);
+        const HRESULT hr = body();
+        why_ = outer;
+        return AnswerScript(method, hr, why);
+    }
+    // Says, in a page author's words, why the current scripting call fails.
+    void Because(const wchar_t* why) noexcept {
+        if (why_) why_->assign(why);
+    }
+    void Because(const std::wstring& why) noexcept {
+        if (why_) why_->assign(why);
+    }
+    std::wstring* why_ = nullptr;
 
     comfw::ComPtr<IDispatch> consoleProcess_;
     comfw::ComPtr<IDispatch> vmControl_;

@@ -4,6 +4,13 @@
 // IUnknown identity. Objects made for an outer object are aggregated: their
 // IUnknown delegates to the outer one and the outer one holds the inner
 // (non-delegating) IUnknown.
+//
+// Threading, for every object of the framework: an object lives in the
+// single-threaded apartment of the thread that made it, and COM delivers
+// every call on it there, the releases of its remote clients included (the
+// apartment's stub manager runs on that thread; a client process that dies
+// without releasing leaves its references held, it never releases them from
+// elsewhere). So the count is a plain integer, not an atomic one.
 #pragma once
 
 #include <windows.h>

@@ -104,8 +104,9 @@ VMControlEventDisp::~VMControlEventDisp() {
     if (const HWND window = hwnd(); window && ::IsWindow(window)) {
         if (!::DestroyWindow(window)) {
             ZOVA_REPORT("Failed to destroy VM control event dispatcher window");
-            // Typically a release on another thread: the window outlives this
-            // object, so it must not find it any more.
+            // Only a window of another thread refuses, which the apartment
+            // rule rules out; should it happen, the window outlives this
+            // object and must not find it any more.
             ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         }
     }

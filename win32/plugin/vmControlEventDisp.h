@@ -60,8 +60,8 @@ constexpr UINT WM_VM_CONTROL_EVENT = WM_USER + 1;
 // The dispatcher. A subclass supplies the eight IVMControlEvent operations,
 // is made with Create<Subclass>() and then makes the message-only window with
 // CreateDispatcherWindow(), on the thread that is to deliver the events.
-// Its COM identity answers IUnknown and IDispatch; the counting is
-// single-threaded, as everything runs on that one thread.
+// Its COM identity answers IUnknown and IDispatch; its count follows the
+// framework's apartment rule (comfw/comObject.h).
 class VMControlEventDisp : public comfw::ComObject<VMControlEventDisp, comfw::DispatchByIdOnly<IDispatch>>,
                            public comfw::Window<VMControlEventDisp>,
                            public IVMControlEvent {
