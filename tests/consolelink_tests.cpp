@@ -466,6 +466,10 @@ TEST_F(ConsoleStart, FailuresSayWhereTheStartStopped) {
     const struct { const wchar_t* faults; DWORD waitMs; bool quit; HRESULT hr; Messages last; } cases[] = {
         {L"no-ready", 700, false, E_FAIL, {"Unexpected wait result: 258", "Wait for moniker result failed", notStarted}},
         {L"no-ready", 20000, true, E_FAIL, {"Got WM_QUIT", "Wait for moniker result failed", notStarted}},
+        // A console that refuses its fault list ends at once, before it is
+        // ready: the start ends with it, not after the full wait.
+        {L"no-such-fault", 180000, false, E_FAIL,
+         {"The console process ended before it was ready", "Wait for moniker result failed", notStarted}},
         {L"no-register", 180000, false, E_FAIL,
          {"Got WAIT_OBJECT_0", "Wait for moniker succeeded", "Moniker not found", notStarted}},
         {L"wrong-type=0", 180000, false, DISP_E_TYPEMISMATCH,

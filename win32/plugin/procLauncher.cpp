@@ -89,19 +89,26 @@ std::wstring BuildConsoleCommandLine(const std::wstring& executable, const std::
 namespace {
 
 // The outcome of the wait for the ready event.
-enum class WaitOutcome { Signalled, Quit, Failed };
+enum class WaitOutcome { Signalled, Quit, Ended, Failed };
 
 // Waits for `event` while dispatching this thread's messages. Each wait gets
 // the full time-out anew, so the start may take longer as long as messages
-// keep arriving.
-WaitOutcome WaitForReadyEvent(HANDLE event) noexcept {
+// keep arriving. The console's process is waited on beside the event: a
+// console that ends before it is ready (a bad command line, a crash) ends
+// the wait at once instead of after the full time-out.
+WaitOutcome WaitForReadyEvent(HANDLE event, HANDLE process) noexcept {
+    const HANDLE handles[] = {event, process};
     for (;;) {
-        const DWORD result = ::MsgWaitForMultipleObjects(1, &event, FALSE, ConsoleWaitTimeoutMs(), QS_ALLINPUT);
+        const DWORD result = ::MsgWaitForMultipleObjects(2, handles, FALSE, ConsoleWaitTimeoutMs(), QS_ALLINPUT);
         if (result == WAIT_OBJECT_0) {
             ZOVA_LOG("Got WAIT_OBJECT_0");
             return WaitOutcome::Signalled;
         }
-        if (result != WAIT_OBJECT_0 + 1) {
+        if (result == WAIT_OBJECT_0 + 1) {
+            ZOVA_LOG("The console process ended before it was ready");
+            return WaitOutcome::Ended;
+        }
+        if (result != WAIT_OBJECT_0 + 2) {
             ZOVA_REPORT("Unexpected wait result: %d", static_cast<int>(result));
             return WaitOutcome::Failed;
         }
@@ -150,11 +157,12 @@ HRESULT LaunchAndWaitForMoniker(const std::wstring& monikerName, const std::wstr
                                                           DETACHED_PROCESS, nullptr, nullptr, &startup, &created),
                                          "Failed to create ZOVA process (%S, %S): %d", executable.c_str(),
                                          commandLine.c_str());
-    // The process is never waited for nor stopped by us.
+    // The process is never stopped by us; it is waited for only until it is
+    // ready.
     const comfw::unique_handle process(created.hProcess), thread(created.hThread);
 
     ZOVA_LOG("Starting MsgWait loop");
-    const WaitOutcome outcome = WaitForReadyEvent(event.get());
+    const WaitOutcome outcome = WaitForReadyEvent(event.get(), process.get());
     event.reset();
 
     if (outcome == WaitOutcome::Signalled) {
