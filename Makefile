@@ -5,7 +5,7 @@ SCRIPTS := $(CURDIR)/scripts
 # Each build folder has a Wine prefix of its own, so parallel builds never share a wineserver.
 export WINEPREFIX := $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps configure build test demo bench register unregister prefix clean
+.PHONY: all deps configure build test demo bench register unregister prefix docs clean
 
 all: build
 
@@ -45,6 +45,11 @@ bench: build prefix
 
 register: build prefix
 	$(SCRIPTS)/wine regsvr32 /s /u $(BUILD)/bin/velmoraRemoteConsole.dll
+
+# The scripting reference and the declarations generated from the type library,
+# copied to docs/ where page authors find them (a test keeps them current).
+docs: build
+	cp $(BUILD)/docs/api.md $(BUILD)/docs/velmoraRemoteConsole.d.ts docs/
 
 clean:
 	rm -rf $(BUILD)

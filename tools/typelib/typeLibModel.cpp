@@ -39,6 +39,7 @@ HRESULT ReadMethod(ITypeInfo* info, UINT index, Method& out) {
     out.invoke = func->invkind;
     out.funcKind = func->funckind;
     out.flags = func->wFuncFlags;
+    out.vararg = func->cParamsOpt == -1;
     out.slot = func->funckind == FUNC_DISPATCH ? -1 : func->oVft / static_cast<int>(sizeof(void*));
     COMFW_RETURN_IF_FAILED(ReadType(info, func->elemdescFunc.tdesc, out.returns));
 
@@ -165,7 +166,9 @@ TypeRef ScriptResult(const Method& method) {
         --result.pointers;
         return result;
     }
-    return TypeRef{};
+    // A dispatch member may return its value directly.
+    if (method.returns.vt == VT_HRESULT || method.returns.vt == VT_VOID) return TypeRef{};
+    return method.returns;
 }
 
 }  // namespace tlbtool

@@ -34,6 +34,7 @@ struct Method {
     FUNCKIND funcKind = FUNC_DISPATCH;
     int slot = -1;  // vtable slot, -1 for a dispatch-only member
     WORD flags = 0;  // FUNCFLAG_*
+    bool vararg = false;  // the last parameter takes the rest of the arguments
     TypeRef returns;
     std::vector<Param> params;
 };
@@ -75,7 +76,8 @@ struct Library {
 HRESULT ReadLibrary(ITypeLib* lib, Library& out);
 
 // The script's view of a method: its parameters without the out,retval one,
-// and the type it answers (that parameter's, or VT_EMPTY for none).
+// and the type it answers (that parameter's, a dispatch member's own return
+// type, or VT_EMPTY for none).
 std::vector<Param> ScriptParams(const Method& method);
 TypeRef ScriptResult(const Method& method);
 

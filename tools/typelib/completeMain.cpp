@@ -1,25 +1,18 @@
-// Build-time tool, run under Wine:
-//   tlbtool complete WIDL.tlb OUT.tlb {MEMBER-HELP-GUID}
-//     the control's type library: widl's, with the enum members' help strings.
+// Build-time tool, run under Wine before the module is linked:
+//   tlbcomplete WIDL.tlb OUT.tlb {MEMBER-HELP-GUID}
+// writes the control's type library: widl's, with the enum members' help
+// strings (typeLibCopy.h).
 #include <windows.h>
-#include <objbase.h>
 #include <oleauto.h>
 
 #include <cstdio>
-#include <cwchar>
 
 #include "comfw/comPtr.h"
+#include "tools/typelib/comApartment.h"
 #include "tools/typelib/failure.h"
 #include "tools/typelib/typeLibCopy.h"
 
 namespace {
-
-struct ComApartment {
-    HRESULT status = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ~ComApartment() {
-        if (SUCCEEDED(status)) ::CoUninitialize();
-    }
-};
 
 HRESULT Complete(const wchar_t* widlLibrary, const wchar_t* out, const wchar_t* memberHelp) {
     GUID guid{};
@@ -32,9 +25,11 @@ HRESULT Complete(const wchar_t* widlLibrary, const wchar_t* out, const wchar_t* 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    ComApartment com;
+    tlbtool::ComApartment com;
     if (FAILED(com.status)) return tlbtool::Fail(com.status, L"CoInitializeEx"), 2;
-    if (argc == 5 && std::wcscmp(argv[1], L"complete") == 0) return FAILED(Complete(argv[2], argv[3], argv[4])) ? 1 : 0;
-    std::fwprintf(stderr, L"usage: tlbtool complete WIDL.tlb OUT.tlb {GUID}\n");
-    return 2;
+    if (argc != 4) {
+        std::fwprintf(stderr, L"usage: tlbcomplete WIDL.tlb OUT.tlb {MEMBER-HELP-GUID}\n");
+        return 2;
+    }
+    return SUCCEEDED(Complete(argv[1], argv[2], argv[3])) ? 0 : 1;
 }
