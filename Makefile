@@ -5,7 +5,7 @@ SCRIPTS := $(CURDIR)/scripts
 # Each build folder has a Wine prefix of its own, so parallel builds never share a wineserver.
 export WINEPREFIX := $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps configure build test demo bench register unregister prefix docs clean
+.PHONY: all deps configure build test demo bench register unregister prefix docs package clean
 
 all: build
 
@@ -50,6 +50,10 @@ register: build prefix
 # copied to docs/ where page authors find them (a test keeps them current).
 docs: build
 	cp $(BUILD)/docs/api.md $(BUILD)/docs/velmoraRemoteConsole.d.ts docs/
+
+# The Windows Installer package (built with the rest; tested by make test).
+package: build
+	@ls $(BUILD)/package/velmoraRemoteConsole-*-x64.msi
 
 clean:
 	rm -rf $(BUILD)
