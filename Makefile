@@ -51,9 +51,9 @@ register: build prefix
 docs: build
 	cp $(BUILD)/docs/api.md $(BUILD)/docs/velmoraRemoteConsole.d.ts docs/
 
-# The Windows Installer package (built with the rest; tested by make test).
+# The Windows Installer packages (built with the rest; tested by make test).
 package: build
-	@ls $(BUILD)/package/velmoraRemoteConsole-*-x64.msi
+	@ls $(BUILD)/package/velmoraRemoteConsole-*.msi
 
 clean:
 	rm -rf $(BUILD)

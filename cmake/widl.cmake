@@ -1,8 +1,14 @@
-# Compiles an IDL file with mingw-w64's widl into a 64-bit type library, a C++
-# header with __CRT_UUID_DECL lines and a file of GUID definitions. The type
-# library lands in OUTPUT_DIR too unless TYPELIB names its path.
+# Compiles an IDL file with mingw-w64's widl into a type library for the
+# target's pointer size, a C++ header with __CRT_UUID_DECL lines and a file of
+# GUID definitions. The type library lands in OUTPUT_DIR too unless TYPELIB
+# names its path.
 find_program(WIDL x86_64-w64-mingw32-widl REQUIRED)
 set(WIDL_IMPORTS /usr/include/wine/wine/windows)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(WIDL_TARGET --win32)
+else()
+  set(WIDL_TARGET --win64)
+endif()
 
 function(zova_widl idl)
   cmake_parse_arguments(W "" "OUTPUT_DIR;TYPELIB" "" ${ARGN})
@@ -17,7 +23,7 @@ function(zova_widl idl)
   file(MAKE_DIRECTORY ${out} ${tlb_dir})
   add_custom_command(
     OUTPUT ${out}/${base}.h ${out}/${base}_i.c ${tlb}
-    COMMAND ${WIDL} --win64 -I${WIDL_IMPORTS} -I${CMAKE_CURRENT_SOURCE_DIR}
+    COMMAND ${WIDL} ${WIDL_TARGET} -I${WIDL_IMPORTS} -I${CMAKE_CURRENT_SOURCE_DIR}
             -L /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
             -h -H ${out}/${base}.h -u -U ${out}/${base}_i.c -t -T ${tlb} ${src}
     DEPENDS ${src}
