@@ -14,11 +14,11 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${ZOVA_X86_DIR}
           -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-w64-i686.cmake
           -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE} -DZOVA_HOST_TOOLS=${CMAKE_BINARY_DIR}/bin
-          -DZOVA_BUILD_NUMBER=${ZOVA_BUILD_NUMBER}
+          -DZOVA_BUILD_NUMBER=${ZOVA_BUILD_NUMBER} -DZOVA_SIGNING_DIR=${ZOVA_SIGNING_DIR}
   COMMENT "configuring the x86 modules in ${ZOVA_X86_DIR}"
   VERBATIM)
 add_custom_target(x86_modules ALL
   COMMAND ${CMAKE_COMMAND} --build ${ZOVA_X86_DIR} -j2
-  DEPENDS ${ZOVA_X86_DIR}/CMakeCache.txt tlbcomplete
+  DEPENDS ${ZOVA_X86_DIR}/CMakeCache.txt tlbcomplete signing_certificate
   COMMENT "x86 modules"
   VERBATIM)
