@@ -5,7 +5,7 @@ SCRIPTS := $(CURDIR)/scripts
 # Each build folder has a Wine prefix of its own, so parallel builds never share a wineserver.
 export WINEPREFIX := $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps configure build test demo bench register unregister prefix clean
+.PHONY: all deps configure build test demo bench register unregister prefix docs package clean
 
 all: build
 
@@ -40,6 +40,15 @@ register: build prefix
 
 unregister: build prefix
 	$(SCRIPTS)/wine regsvr32 /s /u $(BUILD)/bin/velmoraRemoteConsole.dll
+
+# The scripting reference and the declarations generated from the type library,
+# copied to docs/ where page authors find them (a test keeps them current).
+docs: build
+	cp $(BUILD)/docs/api.md $(BUILD)/docs/velmoraRemoteConsole.d.ts docs/
+
+# The Windows Installer packages (built with the rest; tested by make test).
+package: build
+	@ls $(BUILD)/package/velmoraRemoteConsole-*.msi
 
 clean:
 	rm -rf $(BUILD)

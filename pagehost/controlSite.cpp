@@ -191,25 +191,32 @@ void ControlSite::DrawTo(HDC dc) noexcept {
     }
 }
 
+namespace {
+
+struct ForeignWalk {
+    HWND control;
+    HDC dc;
+    POINT origin;
+};
+
+// An EnumChildWindows callback: a lambda would have the wrong calling
+// convention for x86.
+BOOL CALLBACK PrintIfForeign(HWND child, LPARAM lp) {
+    auto& w = *reinterpret_cast<ForeignWalk*>(lp);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(child, &pid);
+    if (pid == ::GetCurrentProcessId() || !::IsWindowVisible(child)) return TRUE;
+    POINT at{0, 0};
+    ::MapWindowPoints(child, w.control, &at, 1);
+    comfw::PrintForeignWindow(child, w.dc, w.origin.x + at.x, w.origin.y + at.y);
+    return TRUE;
+}
+
+}  // namespace
+
 void ControlSite::DrawForeignChildren(HWND hwnd, HDC dc) noexcept {
-    struct Walk {
-        HWND control;
-        HDC dc;
-        POINT origin;
-    } walk{hwnd, dc, POINT{rect_.left, rect_.top}};
-    ::EnumChildWindows(
-        hwnd,
-        [](HWND child, LPARAM lp) -> BOOL {
-            auto& w = *reinterpret_cast<Walk*>(lp);
-            DWORD pid = 0;
-            ::GetWindowThreadProcessId(child, &pid);
-            if (pid == ::GetCurrentProcessId() || !::IsWindowVisible(child)) return TRUE;
-            POINT at{0, 0};
-            ::MapWindowPoints(child, w.control, &at, 1);
-            comfw::PrintForeignWindow(child, w.dc, w.origin.x + at.x, w.origin.y + at.y);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&walk));
+    ForeignWalk walk{hwnd, dc, POINT{rect_.left, rect_.top}};
+    ::EnumChildWindows(hwnd, PrintIfForeign, reinterpret_cast<LPARAM>(&walk));
 }
 
 STDMETHODIMP ControlSite::GetMoniker(DWORD, DWORD, IMoniker** out) noexcept {

@@ -1,0 +1,27 @@
+# The shipped modules and packages carry Authenticode signatures that verify
+# against the build's test certificate:
+#   cmake -DOSSLSIGNCODE=... -DCERT=cert.pem -P signatures.cmake -- FILE...
+set(failed)
+set(files)
+set(seen_separator FALSE)
+math(EXPR last "${CMAKE_ARGC} - 1")
+foreach(i RANGE 1 ${last})
+  if(seen_separator)
+    list(APPEND files "${CMAKE_ARGV${i}}")
+  elseif("${CMAKE_ARGV${i}}" STREQUAL "--")
+    set(seen_separator TRUE)
+  endif()
+endforeach()
+if(NOT files)
+  message(FATAL_ERROR "no files to verify")
+endif()
+foreach(file IN LISTS files)
+  execute_process(COMMAND ${OSSLSIGNCODE} verify -CAfile ${CERT} -in ${file}
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0 OR NOT out MATCHES "Velmora Remote Console test signing")
+    list(APPEND failed "${file}: status ${status}\n${out}${err}")
+  endif()
+endforeach()
+if(failed)
+  message(FATAL_ERROR "${failed}")
+endif()
