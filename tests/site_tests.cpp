@@ -485,6 +485,28 @@ TEST(SiteAccess, AFileThatCannotBeReadIsNeverWrittenOverAndTheAllowHoldsForThePr
     }
 }
 
+TEST(SiteAccess, WithoutAProfileFolderNothingIsReadOrWrittenAndTheAllowHoldsForTheProcess) {
+    // The profile folders' parent made a file: the user's folder cannot be made.
+    const wchar_t kProfiles[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    wchar_t saved[MAX_PATH] = {};
+    DWORD size = sizeof saved;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegGetValueW(HKEY_LOCAL_MACHINE, kProfiles, L"ProfilesDirectory",
+                                            RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, saved, &size));
+    auto setProfiles = [&](const wchar_t* value) {
+        return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kProfiles, L"ProfilesDirectory", REG_EXPAND_SZ, value,
+                                 DWORD((wcslen(value) + 1) * sizeof(wchar_t)));
+    };
+    ASSERT_EQ(ERROR_SUCCESS, setProfiles(L"C:\\windows\\win.ini"));
+    const PageRun run = RunPage(L"https://host-01/", L"list details", L"allow-remember");
+    EXPECT_EQ(ERROR_SUCCESS, setProfiles(saved));
+    EXPECT_EQ((Lines{"list allowed", "details allowed"}), run.out);
+    EXPECT_EQ(1u, run.dialogs.size());
+    for (const char* line : {"Failed to get the user's home directory: 3", "Using settings file \"\"",
+                             "Failed to read config file \"\": <unspecified file>: cannot open file",
+                             "Failed to write config file \"\": <unspecified file>: cannot open file"})
+        EXPECT_TRUE(Has(run.log, line)) << line;
+}
+
 TEST(SiteAccess, TwoProcessesRememberingTwoSitesBothKeepThem) {
     SetSettings("(none)");
     // Both processes have read the (missing) file before either writes.
