@@ -1,4 +1,4 @@
-// sitedialog REPORT [--together N] ANSWER...: answers the site access dialogs
+// sitedialog REPORT [--together N] [--pause MS] ANSWER...: answers the site access dialogs
 // of another process, one ANSWER each, in the order they appear. For each
 // dialog it writes one line to REPORT (UTF-8) before answering:
 //   PROTOCOL|HOSTNAME|PORT ticked|cleared 'DENY CAPTION' focus:deny|other
@@ -6,6 +6,7 @@
 // (the Deny button), esc (Escape on the focused control), close (the close
 // box), timeout (no answer: adds "countdown 10 9 ... 1 after N s").
 // --together N: waits until N dialogs are open at once before answering.
+// --pause MS: leaves each dialog alone that long before answering (for a picture).
 // Exit status 0 when every answer found its dialog and the dialog closed.
 #include <windows.h>
 #include <shellapi.h>
@@ -69,9 +70,10 @@ int main() {
     if (!report) return 2;
     int first = 2;
     size_t together = 1;
-    if (argc > 3 && wcscmp(argv[2], L"--together") == 0) {
-        together = static_cast<size_t>(_wtoi(argv[3]));
-        first = 4;
+    DWORD pause = 0;
+    for (; first + 1 < argc && wcsncmp(argv[first], L"--", 2) == 0; first += 2) {
+        if (wcscmp(argv[first], L"--together") == 0) together = static_cast<size_t>(_wtoi(argv[first + 1]));
+        if (wcscmp(argv[first], L"--pause") == 0) pause = static_cast<DWORD>(_wtoi(argv[first + 1]));
     }
     std::set<HWND> answered;
     for (int i = first; i < argc; ++i) {
@@ -99,6 +101,7 @@ int main() {
                      SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED ? "ticked" : "cleared",
                      Utf8(Text(deny)).c_str(), focused ? "deny" : "other");
         std::fflush(report);
+        Sleep(pause);
         if (answer == L"allow-remember") SendMessageW(box, BM_CLICK, 0, 0);
         if (answer == L"allow" || answer == L"allow-remember") SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
         else if (answer == L"deny") SendMessageW(deny, BM_CLICK, 0, 0);
