@@ -11,6 +11,8 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -201,7 +203,7 @@ const char kShown[] = " ticked 'Deny (automatic in 10 seconds)' focus:deny";
 TEST(Settings, FirstUseFromManyThreadsHandEditedValuesAndAnotherProcesssRemembers) {
     SetSettings("{\"auth\": {\"https:,one,\": \"1\", \"https:,two,\": \"false\", \"https:,three,\": \"no\",\n"
                 "\"https:,four,\": {\"x\": \"true\"}, \"https:,five,\": true}}");
-    constexpr int kThreads = 8, kKeys = 50;
+    constexpr int kThreads = 8, kKeys = 400;
     std::atomic<bool> go{false};
     std::vector<zova::PluginSettings*> seen(kThreads);
     std::vector<std::string> allowed(kThreads);
@@ -213,7 +215,7 @@ TEST(Settings, FirstUseFromManyThreadsHandEditedValuesAndAnotherProcesssRemember
             seen[t] = &settings;
             for (const char* site : {"one", "two", "three", "four", "five"})
                 if (settings.IsSiteAllowed(std::string("https:,") + site + ",")) allowed[t] += site;
-            for (int k = 0; k < kKeys; ++k) settings.AllowSite("t:," + std::to_string(t) + ".x," + std::to_string(k), false);
+            for (int k = 0; k < kKeys; ++k) settings.AllowSite("t:,h" + std::to_string(t) + "-" + std::to_string(k) + ",", false);
         });
     go = true;
     for (std::thread& t : threads) t.join();
@@ -224,7 +226,7 @@ TEST(Settings, FirstUseFromManyThreadsHandEditedValuesAndAnotherProcesssRemember
         EXPECT_EQ(&settings, seen[t]);
         EXPECT_EQ("onefive", allowed[t]) << "only \"1\" and true allow";
         for (int k = 0; k < kKeys; ++k)
-            ASSERT_TRUE(settings.IsSiteAllowed("t:," + std::to_string(t) + ".x," + std::to_string(k)));
+            ASSERT_TRUE(settings.IsSiteAllowed("t:,h" + std::to_string(t) + "-" + std::to_string(k) + ","));
     }
 
     // Another process remembers a site; this one then remembers its own: the
@@ -244,13 +246,15 @@ TEST(Settings, FirstUseFromManyThreadsHandEditedValuesAndAnotherProcesssRemember
 
 // --------------------------------------------------------------- the origin
 
-// Strict doubles of the browser's site, document and location: every call is
-// expected and counted; any other member fails the test.
+// Strict doubles of the browser's site (its own container and document) and
+// location: the calls are counted, any other member fails the test.
 struct Expected {
     HRESULT container = S_OK, location = S_OK, protocol = S_OK, hostname = S_OK, port = S_OK;
     bool document = true;
     int calls[5] = {};  // GetContainer, get_location, get_protocol, get_hostname, get_port
 };
+#define ZOVA_UNEXPECTED(call) \
+    call noexcept override { return NotImplemented(#call); }
 
 class FakeLocation final : public comfw::ComObject<FakeLocation, pagehost::HtmlLocationNotImpl> {
 public:
@@ -273,61 +277,42 @@ private:
     Expected& e_;
 };
 
-class FakeDocument final : public comfw::ComObject<FakeDocument, IOleContainer, pagehost::HtmlDocumentNotImpl> {
+class FakePage final
+    : public comfw::ComObject<FakePage, IOleClientSite, IOleContainer, pagehost::HtmlDocumentNotImpl> {
 public:
-    explicit FakeDocument(Expected& e) : e_(e) {}
+    explicit FakePage(Expected& e) : e_(e) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
         if (!e_.document && ppv && ::IsEqualIID(riid, IID_IHTMLDocument2)) return *ppv = nullptr, E_NOINTERFACE;
         return ComObject::QueryInterface(riid, ppv);
     }
-    STDMETHODIMP ParseDisplayName(IBindCtx*, LPOLESTR, ULONG*, IMoniker**) noexcept override { return Unexpected(); }
-    STDMETHODIMP EnumObjects(DWORD, IEnumUnknown**) noexcept override { return Unexpected(); }
-    STDMETHODIMP LockContainer(BOOL) noexcept override { return Unexpected(); }
+    STDMETHODIMP GetContainer(IOleContainer** out) noexcept override {
+        ++e_.calls[0];
+        EXPECT_TRUE(out && !*out);
+        if (SUCCEEDED(e_.container)) (*out = this)->AddRef();
+        return e_.container;
+    }
     STDMETHODIMP get_location(IHTMLLocation** p) noexcept override {
         ++e_.calls[1];
         EXPECT_TRUE(p && !*p);
-        if (FAILED(e_.location)) return e_.location;
         ComPtr<FakeLocation> location;
-        FakeLocation::Make(location, e_);
+        if (SUCCEEDED(e_.location)) FakeLocation::Make(location, e_);
         *p = location.detach();
-        return S_OK;
+        return e_.location;
     }
+    ZOVA_UNEXPECTED(STDMETHODIMP SaveObject())
+    ZOVA_UNEXPECTED(STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**))
+    ZOVA_UNEXPECTED(STDMETHODIMP ShowObject())
+    ZOVA_UNEXPECTED(STDMETHODIMP OnShowWindow(BOOL))
+    ZOVA_UNEXPECTED(STDMETHODIMP RequestNewObjectLayout())
+    ZOVA_UNEXPECTED(STDMETHODIMP ParseDisplayName(IBindCtx*, LPOLESTR, ULONG*, IMoniker**))
+    ZOVA_UNEXPECTED(STDMETHODIMP EnumObjects(DWORD, IEnumUnknown**))
+    ZOVA_UNEXPECTED(STDMETHODIMP LockContainer(BOOL))
     HRESULT NotImplemented(const char* member) noexcept override {
         ADD_FAILURE() << "unexpected call " << member;
         return E_NOTIMPL;
     }
 
 private:
-    HRESULT Unexpected() {
-        ADD_FAILURE() << "unexpected container call";
-        return E_NOTIMPL;
-    }
-    Expected& e_;
-};
-
-class FakeSite final : public comfw::ComObject<FakeSite, IOleClientSite> {
-public:
-    explicit FakeSite(Expected& e) : e_(e) {}
-    STDMETHODIMP GetContainer(IOleContainer** out) noexcept override {
-        ++e_.calls[0];
-        EXPECT_TRUE(out && !*out);
-        if (FAILED(e_.container)) return e_.container;
-        ComPtr<FakeDocument> document;
-        FakeDocument::Make(document, e_);
-        *out = document.detach();
-        return S_OK;
-    }
-    STDMETHODIMP SaveObject() noexcept override { return Unexpected(); }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) noexcept override { return Unexpected(); }
-    STDMETHODIMP ShowObject() noexcept override { return Unexpected(); }
-    STDMETHODIMP OnShowWindow(BOOL) noexcept override { return Unexpected(); }
-    STDMETHODIMP RequestNewObjectLayout() noexcept override { return Unexpected(); }
-
-private:
-    HRESULT Unexpected() {
-        ADD_FAILURE() << "unexpected site call";
-        return E_NOTIMPL;
-    }
     Expected& e_;
 };
 
@@ -357,8 +342,8 @@ TEST(PageOrigin, PartsAreReadInOrderAndEveryFailureIsReportedAndRefusesTheDevice
         Expected e = row.expected;
         ComPtr<zova::ZOVAEmbeddedCtl> control;
         ASSERT_EQ(S_OK, zova::ZOVAEmbeddedCtl::Make(control));
-        ComPtr<FakeSite> site;
-        FakeSite::Make(site, e);
+        ComPtr<FakePage> site;
+        FakePage::Make(site, e);
         if (row.site) control->SetClientSite(site.get());
         zova::test::LogMark mark;
         std::wstring protocol = L"x", hostname = L"x", port = L"x";
@@ -387,6 +372,75 @@ TEST(Probes, TheBrowserIsToldByItsNameInAnyCase) {
 }
 
 // ---------------------------------------------------------- the dialog
+
+// Reads a DLGTEMPLATEEX: a "sz_Or_Ord" is an ordinal ("#N") or a string.
+struct TemplateReader {
+    const BYTE* at;
+    template <class T> T Get() {
+        T value;
+        std::memcpy(&value, at, sizeof value);
+        at += sizeof value;
+        return value;
+    }
+    std::string Text() {
+        if (*reinterpret_cast<const WORD*>(at) == 0xFFFF) return Get<WORD>(), "#" + std::to_string(Get<WORD>());
+        std::string text;
+        for (WORD c; (c = Get<WORD>()) != 0;) text += static_cast<char>(c);
+        return text;
+    }
+    void Align() { at = reinterpret_cast<const BYTE*>((reinterpret_cast<uintptr_t>(at) + 3) & ~uintptr_t(3)); }
+};
+std::string Describe(int id, const std::string& cls, int x, int y, int cx, int cy, DWORD style, const std::string& text) {
+    char line[512];
+    std::snprintf(line, sizeof line, "%d %s %d,%d %dx%d %08lx '%s'", id, cls.c_str(), x, y, cx, cy, style, text.c_str());
+    return line;
+}
+
+TEST(ConfirmDialog, TheResourceHoldsTheDialogAsDesigned) {
+    HRSRC found = ::FindResourceW(nullptr, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(5));  // RT_DIALOG
+    ASSERT_TRUE(found);
+    TemplateReader r{static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, found)))};
+    ASSERT_EQ(1, r.Get<WORD>());  // version
+    ASSERT_EQ(0xFFFF, r.Get<WORD>());
+    r.Get<DWORD>(), r.Get<DWORD>();  // help id, extended style
+    const DWORD style = r.Get<DWORD>();
+    const WORD count = r.Get<WORD>();
+    Lines seen;
+    const short x = r.Get<short>(), y = r.Get<short>(), cx = r.Get<short>(), cy = r.Get<short>();
+    const std::string menu = r.Text(), cls = r.Text(), title = r.Text();
+    const WORD points = r.Get<WORD>();
+    r.Get<WORD>(), r.Get<WORD>();  // weight, italic and character set
+    seen.push_back(Describe(points, r.Text(), x, y, cx, cy, style, menu + cls + title));
+    for (WORD i = 0; i < count; ++i) {
+        r.Align();
+        r.Get<DWORD>(), r.Get<DWORD>();  // help id, extended style
+        const DWORD itemStyle = r.Get<DWORD>();
+        const short ix = r.Get<short>(), iy = r.Get<short>(), icx = r.Get<short>(), icy = r.Get<short>();
+        const int id = r.Get<int>();
+        const std::string itemClass = r.Text(), text = r.Text();
+        r.at += r.Get<WORD>();  // creation data
+        seen.push_back(Describe(id, itemClass, ix, iy, icx, icy, itemStyle, text));
+    }
+    const DWORD child = WS_CHILD | WS_VISIBLE, label = child | WS_GROUP;
+    const Lines designed = {
+        Describe(8, "MS Shell Dlg", 0, 0, 294, 141,
+                 WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS, "Corvix Access Control"),
+        Describe(1, "#128", 107, 72, 50, 14, child | WS_TABSTOP | BS_PUSHBUTTON, "Allow"),
+        Describe(2, "#128", 167, 72, 120, 14, child | WS_TABSTOP | BS_PUSHBUTTON, "Deny (automatic in %d seconds)"),
+        Describe(-1, "#130", 7, 7, 280, 18, label | SS_LEFT,
+                 "This site is using Velmora Corvix Plug-In. Do you want to allow it to access your operating system?"),
+        Describe(-1, "#130", 7, 34, 71, 8, label | SS_RIGHT, "Protocol:"),
+        Describe(-1, "#130", 7, 46, 71, 8, label | SS_RIGHT, "Hostname:"),
+        Describe(-1, "#130", 7, 58, 71, 8, label | SS_RIGHT, "Port:"),
+        Describe(1001, "#130", 83, 34, 69, 8, label | SS_LEFT, "<protocol>"),
+        Describe(1002, "#130", 83, 46, 69, 8, label | SS_LEFT, "<hostname>"),
+        Describe(1003, "#130", 83, 58, 69, 8, label | SS_LEFT, "<port>"),
+        Describe(1004, "#128", 7, 95, 280, 10, child | WS_TABSTOP | BS_AUTOCHECKBOX, "Always ask before allowing this site"),
+        Describe(-1, "#130", 7, 113, 280, 21, label | SS_LEFT,
+                 "The Velmora Corvix Plug-In will give web applications and remote VMs access to your operating "
+                 "system. Only allow sites you trust.")};
+    EXPECT_EQ(designed, seen);
+}
 
 TEST(ConfirmDialog, IsOwnedByTheActiveWindowAndAnswersAsTheOutcomeTableSays) {
     HWND owner = ::CreateWindowExW(0, L"STATIC", L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
