@@ -11,36 +11,23 @@
 #include <shlobj.h>
 
 #include <atomic>
-#include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "axplugin/environmentProbes.h"
 #include "axplugin/siteAccess.h"
 #include "axplugin/zovaEmbeddedCtl.h"
 #include "comfw/uniqueAny.h"
-#include "pagehost/htmlNotImpl.h"
 #include "plugin-common/settings.h"
 #include "tests/ownLog.h"
-
-namespace comfw {
-template <> struct InterfaceBases<IHTMLDocument2> { using type = TypeList<IHTMLDocument, IDispatch>; };
-}  // namespace comfw
 
 namespace {
 
 using Lines = std::vector<std::string>;
 using comfw::ComPtr;
 
-std::wstring Dir(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/") + 1); }
-std::wstring Self() {
-    wchar_t self[MAX_PATH];
-    return std::wstring(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-}
 // A Unix path of the build as the prefix sees it.
 std::wstring Windows(const char* unixPath) {
     std::wstring out = L"Z:";
@@ -80,108 +67,87 @@ Lines ReadLines(const std::wstring& path) {
     return lines;
 }
 
-// The log messages of an ended process: its newest plugin-<pid>[-n].log.
+// The log messages of an ended process: its newest plugin-<pid>*.log.
 Lines LogOf(DWORD pid) {
     wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring dir = std::wstring(temp) + L"zova-plugin\\";
+    const std::wstring dir = std::wstring(temp, ::GetTempPathW(MAX_PATH, temp)) + L"zova-plugin\\";
     WIN32_FIND_DATAW found;
     std::wstring newest;
     FILETIME newestTime{};
-    for (const std::wstring pattern : {L".log", L"-*.log"}) {
-        HANDLE find = ::FindFirstFileW((dir + L"plugin-" + std::to_wstring(pid) + pattern).c_str(), &found);
-        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find, &found))
-            if (::CompareFileTime(&found.ftLastWriteTime, &newestTime) >= 0) {
-                newestTime = found.ftLastWriteTime;
-                newest = dir + found.cFileName;
-            }
-        if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
-    }
+    HANDLE find = ::FindFirstFileW((dir + L"plugin-" + std::to_wstring(pid) + L"*.log").c_str(), &found);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find, &found))
+        if (::CompareFileTime(&found.ftLastWriteTime, &newestTime) >= 0)
+            newestTime = found.ftLastWriteTime, newest = dir + found.cFileName;
+    ::FindClose(find);
     Lines messages;
     for (const std::string& line : ReadLines(newest))
         if (line.find("]: ") != std::string::npos) messages.push_back(line.substr(line.find("]: ") + 3));
     return messages;
 }
 
-// A program of the build folder, its standard output into `out`.
-struct Process {
-    comfw::unique_handle handle;
+// A program beside this one, started with its standard output into a file of
+// its own: sitedialog (whose first argument is that file, its report) or a
+// page in the browser-named page host.
+struct Child {
+    std::wstring out;
+    comfw::unique_handle process;
     DWORD pid = 0;
-    Process(const std::wstring& commandLine, const std::wstring& out) {
+
+    Child(const std::wstring& program, const std::wstring& args) : out(NewFile()) {
+        wchar_t self[MAX_PATH];
+        const std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+        std::wstring line = L"\"" + path.substr(0, path.find_last_of(L'\\') + 1) + program + L"\" " + args;
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        const comfw::unique_file file(::CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                    &inherit, CREATE_ALWAYS, 0, nullptr));
+        const comfw::unique_file file(::CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                                    CREATE_ALWAYS, 0, nullptr));
         STARTUPINFOW si{sizeof si};
         si.dwFlags = STARTF_USESTDHANDLES;
         si.hStdOutput = si.hStdError = file.get();
         PROCESS_INFORMATION pi{};
-        std::wstring line = commandLine;
-        if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
             ADD_FAILURE() << "did not start: " << ::GetLastError();
-            return;
-        }
         ::CloseHandle(pi.hThread);
-        handle.reset(pi.hProcess);
+        process.reset(pi.hProcess);
         pid = pi.dwProcessId;
     }
-    // Waits up to `ms` for the end; ends the process and fails when it runs longer.
+    // Waits for the end (ending it, failed, after `ms`); gives the exit status.
     DWORD Wait(DWORD ms) {
         DWORD status = ~0u;
-        if (!handle) return status;
-        if (::WaitForSingleObject(handle.get(), ms) != WAIT_OBJECT_0) {
-            ::TerminateProcess(handle.get(), 9);
+        if (process && ::WaitForSingleObject(process.get(), ms) != WAIT_OBJECT_0) {
+            ::TerminateProcess(process.get(), 9);
             ADD_FAILURE() << "process " << pid << " did not end in time";
         }
-        ::GetExitCodeProcess(handle.get(), &status);
+        ::GetExitCodeProcess(process.get(), &status);
         return status;
     }
+    static std::wstring NewFile() {
+        static int count = 0;
+        wchar_t temp[MAX_PATH];
+        return std::wstring(temp, ::GetTempPathW(MAX_PATH, temp)) + L"site-" + std::to_wstring(++count) + L".txt";
+    }
 };
-
-std::wstring Temp(const std::wstring& name) {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    return temp + name + L"-" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
-}
 
 struct PageRun {
     Lines out, dialogs, log;
 };
 
 // sitedialog answering `answers` (space-separated), started before the pages.
-class Driver {
-public:
-    explicit Driver(const std::wstring& answers)
-        : report_(Temp(L"site-dialogs")),
-          process_(L"\"" + Dir(Self()) + L"sitedialog.exe\" \"" + report_ + L"\" " + answers, Temp(L"site-driver")) {}
-    Lines Finish() {
-        process_.Wait(15000);
-        return ReadLines(report_);
-    }
-
-private:
-    std::wstring report_;
-    Process process_;
+struct Driver : Child {
+    explicit Driver(const std::wstring& answers, const std::wstring& report = NewFile())
+        : Child(L"sitedialog.exe", L"\"" + report + L"\" " + answers), report(report) {}
+    Lines Finish() { return Wait(15000), ReadLines(report); }
+    const std::wstring report;
 };
 
-// A page in the browser-named page host; `url` empty: the page file's own.
-class Page {
-public:
-    Page(const std::wstring& url, const std::wstring& steps, int n = 0, const wchar_t* page = L"siteAccess.html")
-        : out_(Temp(L"site-page" + std::to_wstring(n))),
-          process_(L"\"" + Dir(Self()) + L"iexplore.exe\" --timeout 50 " + (url.empty() ? L"" : L"--url " + url) +
-                       L" \"" + Windows(ZOVA_TEST_PAGES) + L"\\" + page + L"\" -- " + steps,
-                   out_) {}
+// A page with host.args `steps`; `url` empty: the page file's own.
+struct Page : Child {
+    Page(const std::wstring& url, const std::wstring& steps, const wchar_t* page = L"siteAccess.html")
+        : Child(L"iexplore.exe", L"--timeout 50 " + (url.empty() ? L"" : L"--url " + url) + L" \"" +
+                                     Windows(ZOVA_TEST_PAGES) + L"\\" + page + L"\" -- " + steps) {}
     PageRun Finish() {
-        PageRun run;
-        EXPECT_EQ(0u, process_.Wait(60000)) << "page exit status";
-        run.out = ReadLines(out_);
-        run.log = LogOf(process_.pid);
-        return run;
+        EXPECT_EQ(0u, Wait(60000)) << "page exit status";
+        return PageRun{ReadLines(out), {}, LogOf(pid)};
     }
-
-private:
-    std::wstring out_;
-    Process process_;
 };
 
 PageRun RunPage(const std::wstring& url, const std::wstring& steps, const std::wstring& answers) {
@@ -246,59 +212,20 @@ TEST(Settings, FirstUseFromManyThreadsHandEditedValuesAndAnotherProcesssRemember
 
 // --------------------------------------------------------------- the origin
 
-// Strict doubles of the browser's site (its own container and document) and
-// location: the calls are counted, any other member fails the test.
-struct Expected {
-    HRESULT container = S_OK, location = S_OK, protocol = S_OK, hostname = S_OK, port = S_OK;
-    bool document = true;
-    int calls[5] = {};  // GetContainer, get_location, get_protocol, get_hostname, get_port
-};
-#define ZOVA_UNEXPECTED(call) \
-    call noexcept override { return NotImplemented(#call); }
-
-class FakeLocation final : public comfw::ComObject<FakeLocation, pagehost::HtmlLocationNotImpl> {
+// A strict double of the browser's client site: GetContainer alone is
+// expected, and gives a container that is no HTML document, or fails.
+class FakeSite final : public comfw::ComObject<FakeSite, IOleClientSite, IOleContainer> {
 public:
-    explicit FakeLocation(Expected& e) : e_(e) {}
-    STDMETHODIMP get_protocol(BSTR* p) noexcept override { return Give(2, e_.protocol, L"HTTP:", p); }
-    STDMETHODIMP get_hostname(BSTR* p) noexcept override { return Give(3, e_.hostname, L"host-01.lab.example", p); }
-    STDMETHODIMP get_port(BSTR* p) noexcept override { return Give(4, e_.port, nullptr, p); }
-    HRESULT NotImplemented(const char* member) noexcept override {
-        ADD_FAILURE() << "unexpected call " << member;
-        return E_NOTIMPL;
-    }
-
-private:
-    HRESULT Give(int call, HRESULT hr, const wchar_t* text, BSTR* out) {
-        ++e_.calls[call];
-        EXPECT_TRUE(out && !*out);
-        if (SUCCEEDED(hr) && text) *out = ::SysAllocString(text);
-        return hr;
-    }
-    Expected& e_;
-};
-
-class FakePage final
-    : public comfw::ComObject<FakePage, IOleClientSite, IOleContainer, pagehost::HtmlDocumentNotImpl> {
-public:
-    explicit FakePage(Expected& e) : e_(e) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
-        if (!e_.document && ppv && ::IsEqualIID(riid, IID_IHTMLDocument2)) return *ppv = nullptr, E_NOINTERFACE;
-        return ComObject::QueryInterface(riid, ppv);
-    }
+    HRESULT container = S_OK;
+    int calls = 0;
     STDMETHODIMP GetContainer(IOleContainer** out) noexcept override {
-        ++e_.calls[0];
+        ++calls;
         EXPECT_TRUE(out && !*out);
-        if (SUCCEEDED(e_.container)) (*out = this)->AddRef();
-        return e_.container;
+        if (SUCCEEDED(container)) (*out = this)->AddRef();
+        return container;
     }
-    STDMETHODIMP get_location(IHTMLLocation** p) noexcept override {
-        ++e_.calls[1];
-        EXPECT_TRUE(p && !*p);
-        ComPtr<FakeLocation> location;
-        if (SUCCEEDED(e_.location)) FakeLocation::Make(location, e_);
-        *p = location.detach();
-        return e_.location;
-    }
+#define ZOVA_UNEXPECTED(call) \
+    call noexcept override { return ADD_FAILURE() << "unexpected " #call, E_NOTIMPL; }
     ZOVA_UNEXPECTED(STDMETHODIMP SaveObject())
     ZOVA_UNEXPECTED(STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**))
     ZOVA_UNEXPECTED(STDMETHODIMP ShowObject())
@@ -307,140 +234,40 @@ public:
     ZOVA_UNEXPECTED(STDMETHODIMP ParseDisplayName(IBindCtx*, LPOLESTR, ULONG*, IMoniker**))
     ZOVA_UNEXPECTED(STDMETHODIMP EnumObjects(DWORD, IEnumUnknown**))
     ZOVA_UNEXPECTED(STDMETHODIMP LockContainer(BOOL))
-    HRESULT NotImplemented(const char* member) noexcept override {
-        ADD_FAILURE() << "unexpected call " << member;
-        return E_NOTIMPL;
-    }
-
-private:
-    Expected& e_;
 };
 
-TEST(PageOrigin, PartsAreReadInOrderAndEveryFailureIsReportedAndRefusesTheDevicesWithoutADialog) {
-    const HRESULT kFail = E_ACCESSDENIED;
-    const struct Row {
-        const char* what;
+// Without an origin every client-device operation is refused at once, ahead
+// of its result pointer, its arguments and the console guard: no dialog.
+TEST(PageOrigin, WithoutASiteOrAnHTMLDocumentTheDevicesAreRefusedAndTheFailureReported) {
+    const struct {
         bool site;
-        Expected expected;
-        int calls[5];
-        const char* origin;  // protocol|hostname|port after the read; "x" is what the caller had
-        const char* line;    // the report, or none when the origin was read
-    } rows[] = {
-        {"read", true, {}, {1, 1, 1, 1, 1}, "HTTP:|host-01.lab.example|", nullptr},
-        {"no site", false, {}, {0, 0, 0, 0, 0}, "x|x|x", "Failed to get the container: -2147418113"},
-        {"container", true, {kFail}, {1, 0, 0, 0, 0}, "x|x|x", "Failed to get the container: -2147024891"},
-        {"no HTML document", true, {S_OK, S_OK, S_OK, S_OK, S_OK, false}, {1, 0, 0, 0, 0}, "x|x|x",
-         "QI for IHTMLDocument2 failed: -2147467262"},
-        {"location", true, {S_OK, kFail}, {1, 1, 0, 0, 0}, "x|x|x", "Failed to get the document's location: -2147024891"},
-        {"protocol", true, {S_OK, S_OK, kFail}, {1, 1, 1, 0, 0}, "x|x|x", "Failed to get the protocol: -2147024891"},
-        {"hostname", true, {S_OK, S_OK, S_OK, kFail}, {1, 1, 1, 1, 0}, "HTTP:|x|x", "Failed to get the hostname: -2147024891"},
-        {"port", true, {S_OK, S_OK, S_OK, S_OK, kFail}, {1, 1, 1, 1, 1}, "HTTP:|host-01.lab.example|x",
-         "Failed to get the port: -2147024891"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        Expected e = row.expected;
+        HRESULT container;
+        const char* line;
+    } rows[] = {{false, S_OK, "Failed to get the container: -2147418113"},
+                {true, E_ACCESSDENIED, "Failed to get the container: -2147024891"},
+                {true, S_OK, "QI for IHTMLDocument2 failed: -2147467262"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
         ComPtr<zova::ZOVAEmbeddedCtl> control;
         ASSERT_EQ(S_OK, zova::ZOVAEmbeddedCtl::Make(control));
-        ComPtr<FakePage> site;
-        FakePage::Make(site, e);
+        ComPtr<FakeSite> site;
+        FakeSite::Make(site);
+        site->container = row.container;
         if (row.site) control->SetClientSite(site.get());
         zova::test::LogMark mark;
-        std::wstring protocol = L"x", hostname = L"x", port = L"x";
-        EXPECT_EQ(!row.line, control->GetPageOrigin(protocol, hostname, port));
-        std::wstring origin = protocol + L"|" + hostname + L"|" + port;
-        EXPECT_EQ(row.origin, std::string(origin.begin(), origin.end()));
-        EXPECT_EQ(row.line ? Lines{row.line} : Lines{}, mark.NewMessages());
-        EXPECT_EQ((std::vector<int>(row.calls, row.calls + 5)), (std::vector<int>(e.calls, e.calls + 5)));
-        if (!row.line) continue;
-        // The gate comes before the result pointer, the arguments and the console guard.
         const DWORD start = ::GetTickCount();
         EXPECT_EQ(E_ACCESSDENIED, control->getPhysicalClientDevices(7, nullptr));
         EXPECT_EQ(E_ACCESSDENIED, control->getPhysicalClientDeviceDetails(nullptr, nullptr));
         EXPECT_EQ(E_ACCESSDENIED, control->connectDevice(nullptr, nullptr, ZOVA_DB_PHYSICAL));
         EXPECT_EQ(E_ACCESSDENIED, control->disconnectDevice(nullptr));
         EXPECT_LT(::GetTickCount() - start, 2000u) << "no dialog";
-        EXPECT_EQ(5 * row.calls[0], e.calls[0]);
+        EXPECT_EQ(Lines(4, row.line), mark.NewMessages());
+        EXPECT_EQ(row.site ? 4 : 0, site->calls);
         control->SetClientSite(nullptr);
     }
 }
 
-TEST(Probes, TheBrowserIsToldByItsNameInAnyCase) {
-    // This program is "...IExplore.EXE": the browser. Its page host is too.
-    EXPECT_TRUE(zova::IsIExploreProcess());
-    EXPECT_NE(std::wstring::npos, Self().find(L"IExplore.EXE"));
-}
-
 // ---------------------------------------------------------- the dialog
-
-// Reads a DLGTEMPLATEEX: a "sz_Or_Ord" is an ordinal ("#N") or a string.
-struct TemplateReader {
-    const BYTE* at;
-    template <class T> T Get() {
-        T value;
-        std::memcpy(&value, at, sizeof value);
-        at += sizeof value;
-        return value;
-    }
-    std::string Text() {
-        if (*reinterpret_cast<const WORD*>(at) == 0xFFFF) return Get<WORD>(), "#" + std::to_string(Get<WORD>());
-        std::string text;
-        for (WORD c; (c = Get<WORD>()) != 0;) text += static_cast<char>(c);
-        return text;
-    }
-    void Align() { at = reinterpret_cast<const BYTE*>((reinterpret_cast<uintptr_t>(at) + 3) & ~uintptr_t(3)); }
-};
-std::string Describe(int id, const std::string& cls, int x, int y, int cx, int cy, DWORD style, const std::string& text) {
-    char line[512];
-    std::snprintf(line, sizeof line, "%d %s %d,%d %dx%d %08lx '%s'", id, cls.c_str(), x, y, cx, cy, style, text.c_str());
-    return line;
-}
-
-TEST(ConfirmDialog, TheResourceHoldsTheDialogAsDesigned) {
-    HRSRC found = ::FindResourceW(nullptr, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(5));  // RT_DIALOG
-    ASSERT_TRUE(found);
-    TemplateReader r{static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, found)))};
-    ASSERT_EQ(1, r.Get<WORD>());  // version
-    ASSERT_EQ(0xFFFF, r.Get<WORD>());
-    r.Get<DWORD>(), r.Get<DWORD>();  // help id, extended style
-    const DWORD style = r.Get<DWORD>();
-    const WORD count = r.Get<WORD>();
-    Lines seen;
-    const short x = r.Get<short>(), y = r.Get<short>(), cx = r.Get<short>(), cy = r.Get<short>();
-    const std::string menu = r.Text(), cls = r.Text(), title = r.Text();
-    const WORD points = r.Get<WORD>();
-    r.Get<WORD>(), r.Get<WORD>();  // weight, italic and character set
-    seen.push_back(Describe(points, r.Text(), x, y, cx, cy, style, menu + cls + title));
-    for (WORD i = 0; i < count; ++i) {
-        r.Align();
-        r.Get<DWORD>(), r.Get<DWORD>();  // help id, extended style
-        const DWORD itemStyle = r.Get<DWORD>();
-        const short ix = r.Get<short>(), iy = r.Get<short>(), icx = r.Get<short>(), icy = r.Get<short>();
-        const int id = r.Get<int>();
-        const std::string itemClass = r.Text(), text = r.Text();
-        r.at += r.Get<WORD>();  // creation data
-        seen.push_back(Describe(id, itemClass, ix, iy, icx, icy, itemStyle, text));
-    }
-    const DWORD child = WS_CHILD | WS_VISIBLE, label = child | WS_GROUP;
-    const Lines designed = {
-        Describe(8, "MS Shell Dlg", 0, 0, 294, 141,
-                 WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS, "Corvix Access Control"),
-        Describe(1, "#128", 107, 72, 50, 14, child | WS_TABSTOP | BS_PUSHBUTTON, "Allow"),
-        Describe(2, "#128", 167, 72, 120, 14, child | WS_TABSTOP | BS_PUSHBUTTON, "Deny (automatic in %d seconds)"),
-        Describe(-1, "#130", 7, 7, 280, 18, label | SS_LEFT,
-                 "This site is using Velmora Corvix Plug-In. Do you want to allow it to access your operating system?"),
-        Describe(-1, "#130", 7, 34, 71, 8, label | SS_RIGHT, "Protocol:"),
-        Describe(-1, "#130", 7, 46, 71, 8, label | SS_RIGHT, "Hostname:"),
-        Describe(-1, "#130", 7, 58, 71, 8, label | SS_RIGHT, "Port:"),
-        Describe(1001, "#130", 83, 34, 69, 8, label | SS_LEFT, "<protocol>"),
-        Describe(1002, "#130", 83, 46, 69, 8, label | SS_LEFT, "<hostname>"),
-        Describe(1003, "#130", 83, 58, 69, 8, label | SS_LEFT, "<port>"),
-        Describe(1004, "#128", 7, 95, 280, 10, child | WS_TABSTOP | BS_AUTOCHECKBOX, "Always ask before allowing this site"),
-        Describe(-1, "#130", 7, 113, 280, 21, label | SS_LEFT,
-                 "The Velmora Corvix Plug-In will give web applications and remote VMs access to your operating "
-                 "system. Only allow sites you trust.")};
-    EXPECT_EQ(designed, seen);
-}
 
 TEST(ConfirmDialog, IsOwnedByTheActiveWindowAndAnswersAsTheOutcomeTableSays) {
     HWND owner = ::CreateWindowExW(0, L"STATIC", L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
@@ -565,7 +392,7 @@ TEST(SiteAccess, TwoProcessesRememberingTwoSitesBothKeepThem) {
     SetSettings("(none)");
     // Both processes have read the (missing) file before either writes.
     Driver driver(L"--together 2 allow-remember allow-remember");
-    Page first(L"https://host-01/", L"list", 1), second(L"https://host-02/", L"list", 2);
+    Page first(L"https://host-01/", L"list"), second(L"https://host-02/", L"list");
     EXPECT_EQ(Lines{"list allowed"}, first.Finish().out);
     EXPECT_EQ(Lines{"list allowed"}, second.Finish().out);
     EXPECT_EQ(2u, driver.Finish().size());
@@ -577,7 +404,7 @@ TEST(SiteAccess, TwoProcessesRememberingTwoSitesBothKeepThem) {
 TEST(SiteAccess, TheDevicesOfTheReferenceConsoleAfterAnAllow) {
     SetSettings("(none)");
     Driver driver(L"allow");
-    const PageRun run = Page(L"", L"", 0, L"events.html").Finish();
+    const PageRun run = Page(L"", L"", L"events.html").Finish();
     EXPECT_EQ((Lines{"9 events", "done"}), run.out);
     EXPECT_EQ(Lines{std::string("file:|(localhost)|(unset)") + kShown}, driver.Finish());
 }
