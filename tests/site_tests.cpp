@@ -267,6 +267,18 @@ TEST(PageOrigin, WithoutASiteOrAnHTMLDocumentTheDevicesAreRefusedAndTheFailureRe
     }
 }
 
+// The protected-mode query fails (reported, not kept), then answers, and that
+// answer is kept for the process: the third call does not ask. (The test's
+// entry lets a native ieframe.dll load: WINEDLLOVERRIDES ieframe=n.)
+TEST(Probes, AFailedProtectedModeQueryIsReportedAndAnAnswerIsKept) {
+    ::SetEnvironmentVariableW(L"ZOVA_PROTECTED_MODE", L"fail yes no");
+    Child page(L"protected\\pagehost.exe", L"\"" + Windows(ZOVA_TEST_PAGES) + L"\\protectedMode.html\"");
+    EXPECT_EQ(0u, page.Wait(30000));
+    ::SetEnvironmentVariableW(L"ZOVA_PROTECTED_MODE", nullptr);
+    EXPECT_EQ(Lines{"-2147467259 true true"}, ReadLines(page.out));
+    EXPECT_TRUE(Has(LogOf(page.pid), "IEIsProtectedModeProcess failed: -2147467259"));
+}
+
 // ---------------------------------------------------------- the dialog
 
 TEST(ConfirmDialog, IsOwnedByTheActiveWindowAndAnswersAsTheOutcomeTableSays) {
