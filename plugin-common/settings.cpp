@@ -21,6 +21,8 @@
 
 #include <algorithm>
 
+// The JSON reader still includes boost/bind.hpp, which asks for this.
+#define BOOST_BIND_GLOBAL_PLACEHOLDERS
 #include <boost/property_tree/json_parser.hpp>
 
 #include "comfw/scopeExit.h"
