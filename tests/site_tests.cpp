@@ -18,6 +18,7 @@
 
 #include "axplugin/siteAccess.h"
 #include "axplugin/zovaEmbeddedCtl.h"
+#include "comfw/scopeExit.h"
 #include "comfw/uniqueAny.h"
 #include "plugin-common/settings.h"
 #include "tests/ownLog.h"
@@ -368,9 +369,10 @@ TEST(SiteAccess, AnUnreadableFileIsNeverWrittenOverAndWithoutAProfileNothingIsWr
         return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kProfiles, L"ProfilesDirectory", REG_EXPAND_SZ, value,
                                  DWORD((wcslen(value) + 1) * sizeof(wchar_t)));
     };
+    const auto restore = comfw::scope_exit([&] { EXPECT_EQ(ERROR_SUCCESS, setProfiles(saved)); });
     const struct {
         std::string bytes;
-        const wchar_t* profiles;  // or the prefix's own
+        const wchar_t* profiles;  // or the prefix's own; the last row
         Lines log;
     } rows[] = {
         {"{\"auth\": {\"https:,host-01,\": \"true\",,}\r\n", nullptr,
@@ -390,7 +392,6 @@ TEST(SiteAccess, AnUnreadableFileIsNeverWrittenOverAndWithoutAProfileNothingIsWr
             ASSERT_EQ(ERROR_SUCCESS, setProfiles(row.profiles));
         }
         const PageRun run = RunPage(L"https://host-01/", L"list details", L"allow-remember");
-        EXPECT_EQ(ERROR_SUCCESS, setProfiles(saved));
         EXPECT_EQ((Lines{"list allowed", "details allowed"}), run.out);
         EXPECT_EQ(1u, run.dialogs.size());
         EXPECT_EQ(row.bytes, SettingsBytes());
