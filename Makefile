@@ -5,7 +5,7 @@ SCRIPTS := $(CURDIR)/scripts
 # Each build folder has a Wine prefix of its own, so parallel builds never share a wineserver.
 export WINEPREFIX := $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps configure build test demo bench register unregister prefix docs package clean
+.PHONY: all deps configure build test demo demo-site bench register unregister prefix docs package clean
 
 all: build
 
@@ -29,6 +29,9 @@ test: build prefix
 
 demo: build prefix
 	@$(SCRIPTS)/demo $(BUILD)
+
+demo-site: build prefix
+	@$(SCRIPTS)/demo-site $(BUILD)
 
 # The control's paths and the console's client against the platform's floor;
 # a table, and a plot when gnuplot is there.

@@ -11,16 +11,12 @@
 #include "win32/plugin/consoleDispids.h"
 
 namespace zova {
-namespace {
 
 using comfw::Variant;
 
-// The client machine's devices: inside the browser they need the site's
-// permission. Until a per-site decision can be asked for, the browser is
-// refused; other host programs are not guarded.
-bool ClientDevicesAllowed() noexcept { return !IsIExploreProcess(); }
-
-}  // namespace
+// The client machine's devices: inside the browser the site must be allowed
+// first, before any argument is looked at or the console is needed.
+bool ZOVAEmbeddedCtl::ClientDevicesAllowed() noexcept { return !IsIExploreProcess() || CheckSiteAccess(); }
 
 STDMETHODIMP ZOVAEmbeddedCtl::getVirtualDevices(UINT devTypeMask, VARIANT* result) noexcept {
     return ScriptCall(L"getVirtualDevices", [&]() noexcept -> HRESULT {

@@ -138,6 +138,16 @@ public:
     void AdoptSink(EventSinkOwnerLink* sink) noexcept;
     void ForgetSink(EventSinkOwnerLink* sink) noexcept;
 
+    // The hosting page's protocol, host name and port as its location reports
+    // them; false (reported) when any could not be read or there is no client
+    // site. The parts read before a failure keep their values.
+    bool GetPageOrigin(std::wstring& protocol, std::wstring& hostname, std::wstring& port) noexcept;
+    // Whether the hosting site may reach the client machine's devices: allowed
+    // earlier in this process or remembered in the settings, or allowed now
+    // by the user in the confirmation dialog (which may run a modal loop for
+    // up to ten seconds). False without a dialog when the origin is unknown.
+    bool CheckSiteAccess() noexcept;
+
     // "zova-ax-" + "p-"/"t-" + a new GUID in registry form.
     static std::wstring MakeInstanceId(bool persistent);
     // The module's product version, "5.1.0.<build>".
@@ -147,6 +157,9 @@ private:
     // The guard every console operation shares: false (after the trace) when
     // no VM control is held.
     bool HasVMControl() const noexcept;
+    // The gate of the client-device operations: in the browser's process the
+    // site access check decides; other host processes are not guarded.
+    bool ClientDevicesAllowed() noexcept;
     RECT ClientRectForConsole() const noexcept;
     // Runs `start` (a launch or an attach that waits for the console while
     // the thread's messages are dispatched) as the control's one pending

@@ -5,10 +5,11 @@
 namespace pagehost {
 
 const char kUsage[] =
-    "usage: pagehost [--url URL] [--screenshot FILE] [--timeout SECONDS] PAGE [-- WORDS...]\n"
+    "usage: pagehost [--url URL] [--screenshot FILE] [--dialog-shot FILE] [--timeout SECONDS] PAGE [-- WORDS...]\n"
     "  PAGE               an .html page (object, param and script tags) or a .js script\n"
     "  --url URL          the location the page's controls see (default: the page's file: URL)\n"
     "  --screenshot FILE  write a PNG of the host window when the page ends\n"
+    "  --dialog-shot FILE write a PNG of the first dialog box the page shows\n"
     "  --timeout SECONDS  end the page with status 3 if it runs longer\n"
     "  -- WORDS...        the words script reads as host.args\n"
     "exit status: 0 page ended or host.exit(0); host.exit(n): n; 1 script error;\n"
@@ -33,6 +34,8 @@ bool ParseOptions(const std::vector<std::wstring>& argv, Options& out, std::wstr
             if (!value(out.url)) return false;
         } else if (a == L"--screenshot") {
             if (!value(out.screenshotPath)) return false;
+        } else if (a == L"--dialog-shot") {
+            if (!value(out.dialogShotPath)) return false;
         } else if (a == L"--timeout") {
             std::wstring text;
             if (!value(text)) return false;

@@ -9,6 +9,7 @@
 #include "comfw/typeLib.h"
 #include "pagehost/hostObject.h"
 #include "pagehost/pageFrame.h"
+#include "pagehost/dialogShot.h"
 #include "pagehost/screenshot.h"
 #include "pagehost/scriptSite.h"
 
@@ -194,6 +195,7 @@ int Page::Run() noexcept {
         Error(L"pagehost: cannot start the timeout watchdog");
         return kStatusHostError;
     }
+    if (!options_.dialogShotPath.empty()) WatchForDialog(options_.dialogShotPath);
     if (!StartScript()) {
         TearDown();
         return kStatusHostError;

@@ -28,6 +28,7 @@ struct Options {
     std::wstring pagePath;
     std::wstring url;             // empty: the page file's file: URL
     std::wstring screenshotPath;  // empty: none
+    std::wstring dialogShotPath;  // empty: none
     DWORD timeoutMs = 0;          // 0: no limit
     std::vector<std::wstring> args;
 };
