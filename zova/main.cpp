@@ -17,6 +17,7 @@
 #include "comfw/comPtr.h"
 #include "comfw/hresult.h"
 #include "zova/commandLine.h"
+#include "zova/consoleContract.h"
 #include "zova/consoleHost.h"
 #include "zova/consoleProcess.h"
 #include "zova/faults.h"
@@ -123,14 +124,14 @@ int Run() {
 
         RotRegistration registration;
         if (!faults.noRegister) {
-            const HRESULT hr = registration.Register(process->identity(), L"ZOVA_MONIKER_" + options.instanceId);
+            const HRESULT hr = registration.Register(process->identity(), kMonikerPrefix + options.instanceId);
             if (FAILED(hr)) {
                 code = Fail(kExitStartFailed, L"cannot register in the running object table: " + std::to_wstring(hr));
             }
         }
         if (code == kExitOk) {
             if (faults.readyDelayMs) ::Sleep(faults.readyDelayMs);
-            if (!faults.noReady) SignalReady(L"ZOVA_EVENT_" + options.instanceId);
+            if (!faults.noReady) SignalReady(kReadyEventPrefix + options.instanceId);
 
             // No such process (any more): it has gone already.
             HANDLE parent = ::OpenProcess(SYNCHRONIZE, FALSE, options.parentPid);

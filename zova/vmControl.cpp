@@ -190,11 +190,11 @@ STDMETHODIMP VMControl::Connect(VARIANT hostname, VARIANT sslThumbprint, VARIANT
         s.moid = TextOfVariant(moid);
         s.datacenter = TextOfVariant(datacenter);
         s.proxy = TextOfVariant(proxy);
-        host_.Raise(nullptr, 1,
+        host_.Raise(nullptr, ZOVA_EVENTID_CONNECTION_STATE_CHANGE,
                     MakeArgs(comfw::Variant::UI4(kConnected), Text(s.host), Text(s.datacenter), Text(s.moid),
                              comfw::Variant::Bool(true), Text(L"")));
         if (host_.options().messageMode == kEventMessages) {
-            host_.Raise(nullptr, 0, MakeArgs(comfw::Variant::UI4(kMessageInfo), Text(L"Connected to " + s.host)));
+            host_.Raise(nullptr, ZOVA_EVENTID_MESSAGE, MakeArgs(comfw::Variant::UI4(kMessageInfo), Text(L"Connected to " + s.host)));
         }
         host_.Repaint();
         return S_OK;
@@ -207,7 +207,7 @@ STDMETHODIMP VMControl::Disconnect() noexcept {
     ZOVA_REQUIRE_LIVE();
     VmSession& s = host_.session();
     try {
-        host_.Raise(nullptr, 1,
+        host_.Raise(nullptr, ZOVA_EVENTID_CONNECTION_STATE_CHANGE,
                     MakeArgs(comfw::Variant::UI4(kDisconnected), Text(s.host), Text(s.datacenter), Text(s.moid),
                              comfw::Variant::Bool(true), Text(L"")));
         s.connectionState = kDisconnected;
@@ -250,7 +250,7 @@ STDMETHODIMP VMControl::SetFullscreen(VARIANT_BOOL fullscreen) noexcept {
     ZOVA_REQUIRE_LIVE();
     try {
         host_.session().fullscreen = fullscreen != VARIANT_FALSE;
-        host_.Raise(nullptr, 4, MakeArgs(comfw::Variant::Bool(fullscreen != VARIANT_FALSE)));
+        host_.Raise(nullptr, ZOVA_EVENTID_FULLSCREEN_CHANGE, MakeArgs(comfw::Variant::Bool(fullscreen != VARIANT_FALSE)));
         host_.Repaint();
         return S_OK;
     } catch (...) {
@@ -264,7 +264,7 @@ STDMETHODIMP VMControl::SetScreenSize(LONG width, LONG height) noexcept {
     try {
         host_.session().screenWidth = width;
         host_.session().screenHeight = height;
-        host_.Raise(nullptr, 3, MakeArgs(comfw::Variant::I4(width), comfw::Variant::I4(height)));
+        host_.Raise(nullptr, ZOVA_EVENTID_SCREEN_SIZE_CHANGE, MakeArgs(comfw::Variant::I4(width), comfw::Variant::I4(height)));
         host_.Repaint();
         return S_OK;
     } catch (...) {
@@ -290,7 +290,7 @@ STDMETHODIMP VMControl::GrabInput() noexcept {
     ZOVA_REQUIRE_LIVE();
     try {
         host_.session().grabState = kGrabbed;
-        host_.Raise(nullptr, 2, MakeArgs(comfw::Variant::UI4(kGrabbed)));
+        host_.Raise(nullptr, ZOVA_EVENTID_GRAB_STATE_CHANGE, MakeArgs(comfw::Variant::UI4(kGrabbed)));
         host_.Repaint();
         return S_OK;
     } catch (...) {
@@ -302,7 +302,7 @@ STDMETHODIMP VMControl::UngrabInput() noexcept {
     ZOVA_REQUIRE_LIVE();
     try {
         host_.session().grabState = kUngrabbedHard;
-        host_.Raise(nullptr, 2, MakeArgs(comfw::Variant::UI4(kUngrabbedHard)));
+        host_.Raise(nullptr, ZOVA_EVENTID_GRAB_STATE_CHANGE, MakeArgs(comfw::Variant::UI4(kUngrabbedHard)));
         host_.Repaint();
         return S_OK;
     } catch (...) {
@@ -324,7 +324,7 @@ STDMETHODIMP VMControl::SetInputRelease(VARIANT_BOOL release) noexcept {
         host_.session().inputRelease = release != VARIANT_FALSE;
         if (release != VARIANT_FALSE) {
             host_.session().grabState = kUngrabbedSoft;
-            host_.Raise(nullptr, 2, MakeArgs(comfw::Variant::UI4(kUngrabbedSoft)));
+            host_.Raise(nullptr, ZOVA_EVENTID_GRAB_STATE_CHANGE, MakeArgs(comfw::Variant::UI4(kUngrabbedSoft)));
             host_.Repaint();
         }
         return S_OK;
@@ -401,10 +401,10 @@ STDMETHODIMP VMControl::SendCAD() noexcept {
 
 void VMControl::RaiseDeviceEvents(ULONG state, const std::wstring& virtualKey, const std::wstring& physicalKey) {
     const VmSession& s = host_.session();
-    host_.Raise(nullptr, 5,
+    host_.Raise(nullptr, ZOVA_EVENTID_DEVICE_STATE_CHANGE,
                 MakeArgs(comfw::Variant::UI4(state), Text(s.host), Text(s.datacenter), Text(s.moid),
                          Text(virtualKey), Text(physicalKey), comfw::Variant::Bool(true), Text(L"")));
-    host_.Raise(nullptr, 6, Args());
+    host_.Raise(nullptr, ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE, Args());
 }
 
 STDMETHODIMP VMControl::ConnectDevice(BSTR virtualKey, BSTR physicalKey, ULONG backing) noexcept {

@@ -11,7 +11,7 @@
 #include "comfw/comObject.h"
 #include "comfw/window.h"
 #include "zova/consoleDispatch.h"
-#include "zova/zovaConsole.h"
+#include "zova/consoleContract.h"
 
 namespace zova::console {
 
