@@ -39,7 +39,7 @@ int Attach(const std::wstring& id, const std::wstring& host, LONG width, LONG he
     if (FAILED(zova::CallConsoleFor(vm, ZOVA_DISPID_GET_CONNECTION_STATE, VT_UI4, state)) || state.get().ulVal != 2) {
         return kStepState;
     }
-    if (FAILED(zova::CallConsoleFor(vm, 1000, VT_ARRAY | VT_VARIANT, args))) return kStepHost;
+    if (FAILED(zova::CallConsoleFor(vm, ZOVA_DISPID_TEST_LAST_CONNECT_ARGS, VT_ARRAY | VT_VARIANT, args))) return kStepHost;
     const auto elements = Elements(args.get());
     if (elements.size() != 10 || TextOf(elements[0].get()) != host) return kStepHost;
     if (FAILED(zova::CallConsole(vm, ZOVA_DISPID_SET_SCREEN_SIZE, I4(width), I4(height)))) return kStepResize;

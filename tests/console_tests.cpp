@@ -5,13 +5,18 @@
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
+#include <cstdio>
+#include <functional>
 #include <utility>
 
 #include "comfw/comObject.h"
 #include "comfw/dispatch.h"
 #include "tests/consoleTestSupport.h"
+#include "tests/rfbStreams.h"
+#include "tests/rfbTestServer.h"
 #include "win32/plugin/consoleCall.h"
 #include "zova/consoleContract.h"
+#include "zova/rfb/des.h"
 
 using comfw::ComPtr;
 using comfw::Variant;
@@ -318,6 +323,139 @@ TEST_F(SharedConsole, EventsComeAfterTheCallInOrderAndOnlyWhileAdvised) {
     EXPECT_EQ(Strings{"4(true)"}, other->Take(1, 150));
     EXPECT_TRUE(again->calls.empty());
     EXPECT_EQ(S_OK, CallConsole(vm2.get(), ZOVA_DISPID_DELETE));
+}
+
+// The pixels a VM control's console holds for a real VM (TestSaveFrame's PPM), as "WxH" and the data.
+std::pair<std::string, std::vector<uint8_t>> Frame(IDispatch* vm) {
+    wchar_t folder[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, folder);
+    const std::wstring path = std::wstring(folder) + L"zova-frame-" + std::to_wstring(::GetCurrentProcessId()) + L".ppm";
+    if (FAILED(CallConsole(vm, ZOVA_DISPID_TEST_SAVE_FRAME, Str(path.c_str())))) return {};
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    int w = 0, h = 0;
+    std::vector<uint8_t> data;
+    if (f && fscanf(f, "P6 %d %d 255", &w, &h) == 2 && fgetc(f) == '\n') {
+        data.resize(static_cast<size_t>(w) * h * 3);
+        data.resize(fread(data.data(), 1, data.size(), f));
+    }
+    if (f) fclose(f);
+    ::DeleteFileW(path.c_str());
+    return {std::to_string(w) + "x" + std::to_string(h), data};
+}
+
+using zova::test::Bytes;
+constexpr int32_t kRaw = 0, kCopyRect = 1, kDesktopSize = -223;
+
+// The test server's first steps: version 3.8, VNC authentication with `password` (the Connect helper sends
+// "secret"), ServerInit of 32x16; false if the client's answer was wrong (the server then says so and ends).
+bool Greet(RfbPeer& peer, const char* password = "secret", const char* failure = "") {
+    const std::vector<uint8_t> challenge{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0xF0};
+    peer.Send(Bytes().Raw("RFB 003.008\n").U8(1).U8(2).v);
+    peer.Receive(13);  // version and security type
+    peer.Send(challenge);
+    uint8_t expected[16];
+    zova::rfb::VncAuthResponse(password, challenge.data(), expected);
+    const bool ok = peer.Receive(16) == std::vector<uint8_t>(expected, expected + 16);
+    peer.Send(ok ? Bytes().U32(0).v : Bytes().U32(1).Text(failure).v);
+    if (!ok) return false;
+    peer.Receive(1);  // shared
+    peer.Send(Bytes().U16(32).U16(16).Raw(std::string(16, '\0')).Text("vm-42").v);
+    peer.Receive(20 + 24 + 10);  // pixel format, encodings, first update request
+    return true;
+}
+
+uint8_t Shade(int x, int y, int c) { return static_cast<uint8_t>(c == 0 ? x * 8 : c == 1 ? y * 16 : 0x40 + x + y); }
+
+TEST_F(SharedConsole, DrivesARealVmOverRfb) {
+    IDispatch* c = vm.get();
+    std::vector<uint8_t> keys;
+    RfbTestServer server([&](RfbPeer& peer) {
+        if (!Greet(peer)) return;
+        // A full frame of known pixels, then its left half copied to the right.
+        Bytes frame = Bytes().U8(0).U8(0).U16(2).Rect(0, 0, 32, 16, kRaw);
+        for (int y = 0; y < 16; ++y) {
+            for (int x = 0; x < 32; ++x) frame.Pixel(Shade(x, y, 0) << 16 | Shade(x, y, 1) << 8 | Shade(x, y, 2));
+        }
+        peer.Send(frame.Rect(16, 0, 16, 16, kCopyRect).U16(0).U16(0).v);
+        peer.Receive(10);  // the next, incremental, update request
+        keys = peer.Receive(6 * 8);
+        peer.Send(Bytes().U8(0).U8(0).U16(1).Rect(0, 0, 40, 20, kDesktopSize).v);
+        peer.Receive(10);
+    });
+    const std::string host = "127.0.0.1:" + std::to_string(server.port());
+    ASSERT_EQ(S_OK, Connect(c, server.endpoint().c_str(), nullptr));
+    EXPECT_EQ((Strings{"1(UI4:2,'" + host + "','dc-west','vm-42',true,'')", "0(UI4:1,'Connected to " + host + "')",
+                       "3(I4:32,I4:16)"}),
+              sink->Take(3));
+    EXPECT_EQ("UI4:2", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
+    EXPECT_EQ("I4:16", Ask(c, ZOVA_DISPID_GET_SCREEN_HEIGHT));
+    std::vector<uint8_t> expected;
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 32; ++x) {
+            for (int k = 0; k < 3; ++k) expected.push_back(Shade(x % 16, y, k));
+        }
+    }
+    EXPECT_TRUE(PumpUntil([&] { return Frame(c).second == expected; }, 5000)) << Frame(c).first;
+
+    // No ExtendedDesktopSize from this server: a new size is refused, with a message.
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), CallConsole(c, ZOVA_DISPID_SET_SCREEN_SIZE, I4(800), I4(600)));
+    EXPECT_EQ(Strings{"0(UI4:3,'The server does not let clients change the screen size')"}, sink->Take(1));
+    // Ctrl, Alt, Delete down, then up in reverse.
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SEND_CAD));
+    EXPECT_EQ(FromHex("040100000000FFE3" "040100000000FFE9" "040100000000FFFF"
+                      "040000000000FFFF" "040000000000FFE9" "040000000000FFE3"),
+              (PumpUntil([&] { return !keys.empty(); }, 5000), keys));
+    // The server's new size, then its end.
+    EXPECT_EQ((Strings{"3(I4:40,I4:20)", "1(UI4:1,'" + host + "','dc-west','vm-42',false,'The server closed the connection')",
+                       "0(UI4:3,'The server closed the connection')"}),
+              sink->Take(3));
+    EXPECT_EQ("UI4:1", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
+}
+
+TEST_F(SharedConsole, ReportsRefusedFailedAndMalformedSessionsAndGoesOn) {
+    IDispatch* c = vm.get();
+    const struct {
+        const char* name;
+        std::function<void(RfbPeer&)> script;
+        std::string reason;
+        size_t before;  // events before the end: none, or connected, its message and the screen size
+    } cases[] = {
+        {"wrong password", [](RfbPeer& p) { Greet(p, "other", "no such luck"); }, "Authentication failed: no such luck", 0},
+        {"refused", [](RfbPeer& p) { p.Send(Bytes().Raw("RFB 003.003\n").U32(0).Text("too many clients").v); },
+         "The server refused the connection: too many clients", 0},
+        {"rectangle outside the screen",
+         [](RfbPeer& p) {
+             if (Greet(p)) p.Send(Bytes().U8(0).U8(0).U16(1).Rect(30, 10, 8, 8, kRaw).v), p.Receive(1, 3000);
+         },
+         "The server sent a malformed message: a rectangle 8x8 at 30,10 outside the 32x16 screen", 3},
+        {"oversized screen",
+         [](RfbPeer& p) {
+             if (Greet(p)) p.Send(Bytes().U8(0).U8(0).U16(1).Rect(0, 0, 60000, 60000, kDesktopSize).v), p.Receive(1, 3000);
+         },
+         "The server sent a malformed message: a screen of 60000x60000 pixels", 3},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        RfbTestServer server(k.script);
+        const std::string host = "127.0.0.1:" + std::to_string(server.port());
+        ASSERT_EQ(S_OK, Connect(c, server.endpoint().c_str(), nullptr));
+        Strings events = sink->Take(k.before + 2);
+        ASSERT_EQ(k.before + 2, events.size());
+        events.erase(events.begin(), events.begin() + k.before);
+        EXPECT_EQ((Strings{"1(UI4:1,'" + host + "','dc-west','vm-42',false,'" + k.reason + "')", "0(UI4:3,'" + k.reason + "')"}),
+                  events);
+        EXPECT_EQ("UI4:1", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
+    }
+    // Outside loopback without a policy value: refused before any connection, naming the policy.
+    const std::string policy = "The console's endpoint policy (AllowedEndpoints) is not set, which allows loopback addresses "
+                               "only, not host-01.lab.example:5900";
+    EXPECT_EQ(E_ACCESSDENIED, Connect(c, L"host-01.lab.example:5900", nullptr));
+    EXPECT_EQ((Strings{"1(UI4:1,'host-01.lab.example:5900','dc-west','vm-42',false,'" + policy + "')", "0(UI4:3,'" + policy + "')"}),
+              sink->Take(2));
+    EXPECT_EQ(E_INVALIDARG, Connect(c, L"host-01.lab.example:70000", nullptr));
+    // The simulated VM is there as before.
+    ASSERT_EQ(S_OK, Connect(c, L"host-01.lab.example", nullptr));
+    EXPECT_EQ("1(UI4:2,'host-01.lab.example','dc-west','vm-42',true,'')", sink->Take(2).at(0));
 }
 
 // (no-ready and no-register: see the launcher's tests of the console link.)

@@ -40,6 +40,12 @@ struct Bytes {
     }
 };
 
+inline std::vector<uint8_t> FromHex(const std::string& hex) {
+    std::vector<uint8_t> v;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) v.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    return v;
+}
+
 // Plays `in` to the client, then reports the connection closed.
 struct MemoryStream final : rfb::ByteSource, rfb::ByteSink {
     std::vector<uint8_t> in, out;

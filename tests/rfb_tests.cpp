@@ -15,6 +15,7 @@
 using zova::rfb::RfbClient;
 using zova::rfb::SessionError;
 using zova::test::Bytes;
+using zova::test::FromHex;
 using zova::test::MemoryStream;
 
 namespace {
@@ -26,12 +27,6 @@ std::string Hex(const uint8_t* p, size_t n) {
     std::string s;
     for (size_t i = 0; i < n; ++i) s += std::string{digits[p[i] >> 4], digits[p[i] & 15]};
     return s;
-}
-
-std::vector<uint8_t> FromHex(const std::string& hex) {
-    std::vector<uint8_t> v;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) v.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    return v;
 }
 
 TEST(Des, EncryptsTheStandardVectors) {
