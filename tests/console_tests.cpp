@@ -368,7 +368,7 @@ uint8_t Shade(int x, int y, int c) { return static_cast<uint8_t>(c == 0 ? x * 8 
 
 TEST_F(SharedConsole, DrivesARealVmOverRfb) {
     IDispatch* c = vm.get();
-    std::vector<uint8_t> keys;
+    std::vector<uint8_t> keys, pointer;
     RfbTestServer server([&](RfbPeer& peer) {
         if (!Greet(peer)) return;
         // A full frame of known pixels, then its left half copied to the right.
@@ -379,6 +379,7 @@ TEST_F(SharedConsole, DrivesARealVmOverRfb) {
         peer.Send(frame.Rect(16, 0, 16, 16, kCopyRect).U16(0).U16(0).v);
         peer.Receive(10);  // the next, incremental, update request
         keys = peer.Receive(6 * 8);
+        pointer = peer.Receive(6);
         peer.Send(Bytes().U8(0).U8(0).U16(1).Rect(0, 0, 40, 20, kDesktopSize).v);
         peer.Receive(10);
     });
@@ -397,6 +398,27 @@ TEST_F(SharedConsole, DrivesARealVmOverRfb) {
     }
     EXPECT_TRUE(PumpUntil([&] { return Frame(c).second == expected; }, 5000)) << Frame(c).first;
 
+    // Full screen: a window of the console's own over the whole screen, and back.
+    const DWORD pid = std::stoul(Ask(c, ZOVA_DISPID_TEST_PROCESS_ID).substr(4));
+    const auto fullScreenWindows = [pid] {
+        std::pair<DWORD, int> search{pid, 0};
+        ::EnumWindows([](HWND w, LPARAM p) {
+            auto* s = reinterpret_cast<std::pair<DWORD, int>*>(p);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(w, &owner);
+            RECT r{};
+            ::GetWindowRect(w, &r);
+            s->second += owner == s->first && ::IsWindowVisible(w) && r.right == ::GetSystemMetrics(SM_CXSCREEN);
+            return TRUE;
+        }, reinterpret_cast<LPARAM>(&search));
+        return search.second;
+    };
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SET_FULLSCREEN, Bool(true)));
+    EXPECT_EQ(Strings{"4(true)"}, sink->Take(1));
+    EXPECT_EQ(1, fullScreenWindows());
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SET_FULLSCREEN, Bool(false)));
+    EXPECT_EQ(Strings{"4(false)"}, sink->Take(1));
+    EXPECT_EQ(0, fullScreenWindows());
     // No ExtendedDesktopSize from this server: a new size is refused, with a message.
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), CallConsole(c, ZOVA_DISPID_SET_SCREEN_SIZE, I4(800), I4(600)));
     EXPECT_EQ(Strings{"0(UI4:3,'The server does not let clients change the screen size')"}, sink->Take(1));
@@ -405,6 +427,10 @@ TEST_F(SharedConsole, DrivesARealVmOverRfb) {
     EXPECT_EQ(FromHex("040100000000FFE3" "040100000000FFE9" "040100000000FFFF"
                       "040000000000FFFF" "040000000000FFE9" "040000000000FFE3"),
               (PumpUntil([&] { return !keys.empty(); }, 5000), keys));
+    // The mouse in the 320x240 window, scaled to the 32x16 guest.
+    HWND consoleWindow = reinterpret_cast<HWND>(static_cast<LONG_PTR>(std::stol(Ask(c, ZOVA_DISPID_GET_HWND).substr(3))));
+    ::PostMessageW(consoleWindow, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(160, 120));
+    EXPECT_EQ(FromHex("0501" "0010" "0008"), (PumpUntil([&] { return !pointer.empty(); }, 5000), pointer));
     // The server's new size, then its end.
     EXPECT_EQ((Strings{"3(I4:40,I4:20)", "1(UI4:1,'" + host + "','dc-west','vm-42',false,'The server closed the connection')",
                        "0(UI4:3,'The server closed the connection')"}),

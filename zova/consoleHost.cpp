@@ -123,8 +123,19 @@ void ConsoleHost::SetGrabState(ULONG state) noexcept {
     }
 }
 
+void ConsoleHost::ShowFullScreen(bool on) noexcept {
+    if (!on || !rfb_.active()) {
+        fullScreen_.reset();
+        return;
+    }
+    if (fullScreen_) return;
+    fullScreen_.reset(new (std::nothrow) FullScreenWindow(*this));
+    if (fullScreen_ && !fullScreen_->Show()) fullScreen_.reset();
+}
+
 void ConsoleHost::Repaint() noexcept {
     for (VMControl* control : controls_) control->Repaint();
+    if (fullScreen_) fullScreen_->Repaint();
 }
 
 void ConsoleHost::ScheduleLifetimeCheck() noexcept {

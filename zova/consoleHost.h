@@ -22,12 +22,14 @@
 #include <windows.h>
 #include <oaidl.h>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "comfw/comPtr.h"
 #include "comfw/variant.h"
 #include "comfw/window.h"
 #include "zova/commandLine.h"
+#include "zova/fullScreenWindow.h"
 #include "zova/rfbLink.h"
 #include "zova/vmSession.h"
 
@@ -70,6 +72,9 @@ public:
 
     // The link to a real VM (host:port endpoints).
     RfbLink& rfb() noexcept { return rfb_; }
+    // The real VM's full-screen window, shown while the session is in full
+    // screen and a real VM is connected.
+    void ShowFullScreen(bool on) noexcept;
 
     // Re-checks the lifetime rules once the current call has returned.
     void ScheduleLifetimeCheck() noexcept;
@@ -95,6 +100,7 @@ private:
     DWORD idleLimitMs_;
     VmSession session_;
     RfbLink rfb_{*this};
+    std::unique_ptr<FullScreenWindow> fullScreen_;
     std::vector<VMControl*> controls_;
     std::deque<Pending> queue_;
     bool firing_ = false;

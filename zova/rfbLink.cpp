@@ -41,8 +41,13 @@ HRESULT RfbLink::Connect(const Endpoint& endpoint, const std::wstring& password)
     return S_OK;
 }
 
-void RfbLink::Ended(const std::string& reason) {
+void RfbLink::Stop() noexcept {
     session_.reset();
+    host_.ShowFullScreen(false);
+}
+
+void RfbLink::Ended(const std::string& reason) {
+    Stop();
     VmSession& s = host_.session();
     const std::wstring why = Widen(reason);
     host_.RaiseConnectionState(kDisconnected, false, why);
@@ -63,6 +68,7 @@ void RfbLink::TakeNotices() noexcept {
                     host_.RaiseConnectionState(kConnected, true, L"");
                     host_.RaiseMessage(kMessageInfo, L"Connected to " + s.host);
                     host_.RaiseScreenSize();
+                    host_.ShowFullScreen(s.fullscreen);
                     break;
                 case rfb::Notice::kResized:
                     s.screenWidth = n.width;

@@ -24,7 +24,7 @@ public:
     // events. E_ACCESSDENIED when the policy refuses the endpoint.
     HRESULT Connect(const Endpoint& endpoint, const std::wstring& password);
     // Ends the session without events (the caller raises them).
-    void Stop() noexcept { session_.reset(); }
+    void Stop() noexcept;
     bool active() const noexcept { return session_ != nullptr; }
     rfb::RfbSession* session() noexcept { return session_.get(); }
 

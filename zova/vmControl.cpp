@@ -146,6 +146,7 @@ STDMETHODIMP VMControl::SetFullscreen(VARIANT_BOOL fullscreen) noexcept {
     ZOVA_REQUIRE_LIVE();
     try {
         host_.session().fullscreen = fullscreen != VARIANT_FALSE;
+        host_.ShowFullScreen(fullscreen != VARIANT_FALSE);
         host_.Raise(nullptr, ZOVA_EVENTID_FULLSCREEN_CHANGE, MakeArgs(comfw::Variant::Bool(fullscreen != VARIANT_FALSE)));
         host_.Repaint();
         return S_OK;

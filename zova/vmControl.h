@@ -11,6 +11,7 @@
 #include "comfw/comObject.h"
 #include "comfw/window.h"
 #include "zova/consoleDispatch.h"
+#include "zova/inputForwarder.h"
 #include "zova/rfb/rfbSession.h"
 #include "zova/consoleContract.h"
 
@@ -82,7 +83,7 @@ private:
     bool deleted_ = false;
     bool deleting_ = false;
     comfw::ComPtr<IDispatch> sink_;
-    uint32_t pressed_[256] = {};  // keysym sent for each key held down
+    InputForwarder input_;
 };
 
 }  // namespace zova::console

@@ -6,7 +6,6 @@
 #include "comfw/foreignPrint.h"
 #include "comfw/hresult.h"
 #include "zova/consoleHost.h"
-#include "zova/keyMap.h"
 #include "zova/statusPanel.h"
 
 namespace zova::console {
@@ -91,59 +90,18 @@ void VMControl::Paint(HDC dc) noexcept {
                     L"Guest console  [" + host_.options().instanceId + L"]" + (attachedByAttach_ ? L"  (attached)" : L""));
 }
 
-// Keys and the mouse go to the real VM while the window has them. Each key's
-// release sends the keysym its press sent, whatever Shift did meanwhile.
+// Keys and the mouse go to the real VM while the window has them; its focus
+// is the input grab.
 bool VMControl::HandleInput(rfb::RfbSession& session, UINT msg, WPARAM wp, LPARAM lp) noexcept {
+    const VmSession& s = host_.session();
+    if (input_.Forward(hwnd(), session, s.screenWidth, s.screenHeight, msg, wp, lp)) return true;
     switch (msg) {
-        case WM_KEYDOWN:
-        case WM_SYSKEYDOWN:
-        case WM_KEYUP:
-        case WM_SYSKEYUP: {
-            const bool down = msg == WM_KEYDOWN || msg == WM_SYSKEYDOWN;
-            UINT key = static_cast<UINT>(wp) & 0xFF;
-            if (key == VK_SHIFT && ((lp >> 16) & 0xFF) == ::MapVirtualKeyW(VK_RSHIFT, MAPVK_VK_TO_VSC)) key = VK_RSHIFT;
-            uint32_t keysym = down ? KeysymFor(key, (lp >> 24) & 1, ::GetKeyState(VK_SHIFT) < 0) : pressed_[key];
-            if (!keysym) return false;
-            pressed_[key] = down ? keysym : 0;
-            session.SendKey(keysym, down);
-            return true;
-        }
-        case WM_LBUTTONDOWN:
-        case WM_LBUTTONUP:
-        case WM_MBUTTONDOWN:
-        case WM_MBUTTONUP:
-        case WM_RBUTTONDOWN:
-        case WM_RBUTTONUP:
-        case WM_MOUSEMOVE:
-        case WM_MOUSEWHEEL: {
-            if (msg == WM_LBUTTONDOWN) ::SetFocus(hwnd());
-            POINT at{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
-            if (msg == WM_MOUSEWHEEL) ::ScreenToClient(hwnd(), &at);
-            // Buttons 1, 2 and 3 are left, middle and right; the wheel is
-            // a press and release of 4 (up) or 5 (down).
-            const WPARAM keys = msg == WM_MOUSEWHEEL ? GET_KEYSTATE_WPARAM(wp) : wp;
-            const uint8_t buttons = (keys & MK_LBUTTON ? 1 : 0) | (keys & MK_MBUTTON ? 2 : 0) | (keys & MK_RBUTTON ? 4 : 0);
-            RECT client{};
-            ::GetClientRect(hwnd(), &client);
-            const VmSession& s = host_.session();
-            const int x = client.right > 0 ? MulDiv(at.x, s.screenWidth, client.right) : 0;
-            const int y = client.bottom > 0 ? MulDiv(at.y, s.screenHeight, client.bottom) : 0;
-            if (msg == WM_MOUSEWHEEL) {
-                const uint8_t wheel = GET_WHEEL_DELTA_WPARAM(wp) > 0 ? 8 : 16;
-                session.SendPointer(x, y, buttons | wheel);
-            }
-            session.SendPointer(x, y, buttons);
-            return true;
-        }
         case WM_SETFOCUS:
             // The window's focus is the input grab while a real VM is shown.
             host_.SetGrabState(kGrabbed);
             return true;
         case WM_KILLFOCUS:
-            for (uint32_t& keysym : pressed_) {
-                if (keysym) session.SendKey(keysym, false);
-                keysym = 0;
-            }
+            input_.ReleaseAll(session);
             host_.SetGrabState(kUngrabbedHard);
             return true;
         default:
