@@ -1,6 +1,6 @@
 // End to end against a real VM: the control (as a page drives it) starts the
 // reference console, which connects over RFB to a QEMU guest running
-// memtest86+ that tests/qemu/withQemu.sh started; the guest's monitor pauses
+// memtest86+ that scripts/with-qemu started; the guest's monitor pauses
 // it and dumps its screen for an exact comparison.
 #include <gtest/gtest.h>
 
@@ -82,7 +82,7 @@ std::string ReadPpm(const std::wstring& path) {
 class QemuGuest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(vnc.empty()) << "run through tests/qemu/withQemu.sh";
+        ASSERT_FALSE(vnc.empty()) << "run through scripts/with-qemu";
         host = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr, nullptr, nullptr, nullptr);
         RECT r{0, 0, 720, 400};
         ASSERT_NE(nullptr, rig.control->CreateWindowFor(host, &r, nullptr, zova::ZOVAEmbeddedCtl::kWindowStyle, 0));
