@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "comfw/scopeExit.h"
 #include "zova/keyMap.h"
 
 namespace zova::console {
@@ -12,13 +13,13 @@ namespace {
 std::string ClipboardText(HWND window) {
     std::string text;
     if (!::OpenClipboard(window)) return text;
+    const auto close = comfw::scope_exit([] { ::CloseClipboard(); });
     if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
         if (const auto* wide = static_cast<const wchar_t*>(::GlobalLock(data))) {
             for (const wchar_t* c = wide; *c; ++c) text += *c < 256 ? static_cast<char>(*c) : '?';
             ::GlobalUnlock(data);
         }
     }
-    ::CloseClipboard();
     return text;
 }
 

@@ -4,23 +4,21 @@
 #include <vector>
 
 #include "comfw/hresult.h"
+#include "comfw/scopeExit.h"
+#include "comfw/uniqueAny.h"
 
 namespace zova::console {
 namespace {
 
 HRESULT WriteParts(const wchar_t* path, std::initializer_list<std::pair<const void*, DWORD>> parts) noexcept {
-    HANDLE out = ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE) return comfw::LastErrorHresult();
-    HRESULT hr = S_OK;
+    const comfw::unique_file out(
+        ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) return comfw::LastErrorHresult();
     for (const auto& part : parts) {
         DWORD written = 0;
-        if (!::WriteFile(out, part.first, part.second, &written, nullptr)) {
-            hr = comfw::LastErrorHresult();
-            break;
-        }
+        COMFW_RETURN_IF_WIN32_BOOL_FALSE(::WriteFile(out.get(), part.first, part.second, &written, nullptr));
     }
-    ::CloseHandle(out);
-    return hr;
+    return S_OK;
 }
 
 }  // namespace
@@ -34,32 +32,24 @@ HRESULT SaveDrawingAsBmp(LONG width, LONG height, const std::function<void(HDC)>
     info.biBitCount = 24;
     info.biCompression = BI_RGB;
     void* bits = nullptr;
-    HDC dc = ::CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = ::CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!dc || !bitmap) {
-        if (dc) ::DeleteDC(dc);
+    const comfw::unique_hdc dc(::CreateCompatibleDC(nullptr));
+    const comfw::unique_hbitmap bitmap(
+        ::CreateDIBSection(dc.get(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!dc || !bitmap) return E_OUTOFMEMORY;
+    const HGDIOBJ old = ::SelectObject(dc.get(), bitmap.get());
+    const auto deselect = comfw::scope_exit([&] { ::SelectObject(dc.get(), old); });
+    try {
+        paint(dc.get());
+    } catch (...) {
         return E_OUTOFMEMORY;
     }
-    HGDIOBJ old = ::SelectObject(dc, bitmap);
-    HRESULT hr = S_OK;
-    try {
-        paint(dc);
-    } catch (...) {
-        hr = E_OUTOFMEMORY;
-    }
     ::GdiFlush();
-    if (SUCCEEDED(hr)) {
-        const DWORD imageSize = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
-        BITMAPFILEHEADER file{};
-        file.bfType = 0x4D42;  // "BM"
-        file.bfOffBits = sizeof(file) + sizeof(info);
-        file.bfSize = file.bfOffBits + imageSize;
-        hr = WriteParts(path, {{&file, sizeof(file)}, {&info, sizeof(info)}, {bits, imageSize}});
-    }
-    ::SelectObject(dc, old);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(dc);
-    return hr;
+    const DWORD imageSize = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof(file) + sizeof(info);
+    file.bfSize = file.bfOffBits + imageSize;
+    return WriteParts(path, {{&file, sizeof(file)}, {&info, sizeof(info)}, {bits, imageSize}});
 }
 
 HRESULT SaveFrameAsPpm(const rfb::FrameBuffer& frame, const wchar_t* path) noexcept {

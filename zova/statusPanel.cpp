@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "comfw/uniqueAny.h"
+
 namespace zova::console {
 namespace {
 
@@ -37,9 +39,8 @@ std::vector<std::wstring> Lines(const VmSession& s, const std::wstring& title) {
 }  // namespace
 
 void DrawStatusPanel(HDC dc, const RECT& area, const VmSession& session, const std::wstring& title) noexcept {
-    HBRUSH background = ::CreateSolidBrush(RGB(18, 22, 30));
-    ::FillRect(dc, &area, background);
-    ::DeleteObject(background);
+    const comfw::unique_hbrush background(::CreateSolidBrush(RGB(18, 22, 30)));
+    ::FillRect(dc, &area, background.get());
     ::SetBkMode(dc, TRANSPARENT);
     HGDIOBJ oldFont = ::SelectObject(dc, ::GetStockObject(ANSI_FIXED_FONT));
     std::vector<std::wstring> lines;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "comfw/scopeExit.h"
+
 namespace zova::rfb {
 
 bool StartWinsock() noexcept {
@@ -29,6 +31,7 @@ public:
         if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) {
             throw SessionError(SessionError::kLost, "The host name " + host + " could not be resolved");
         }
+        const auto release = comfw::scope_exit([found] { ::freeaddrinfo(found); });
         int error = 0;
         for (addrinfo* a = found; a; a = a->ai_next) {
             SOCKET s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
@@ -44,7 +47,6 @@ public:
             if (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
                 const BOOL noDelay = TRUE;  // key and pointer events go out at once
                 ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof(noDelay));
-                ::freeaddrinfo(found);
                 return;
             }
             error = ::WSAGetLastError();
@@ -52,7 +54,6 @@ public:
             ::closesocket(s);
             socket_ = INVALID_SOCKET;
         }
-        ::freeaddrinfo(found);
         throw SessionError(SessionError::kRefused, "The connection to " + host + ":" + std::to_string(port) +
                                                        " was refused or could not be made (error " +
                                                        std::to_string(error) + ")");
