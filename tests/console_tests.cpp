@@ -378,8 +378,8 @@ TEST_F(SharedConsole, DrivesARealVmOverRfb) {
         }
         peer.Send(frame.Rect(16, 0, 16, 16, kCopyRect).U16(0).U16(0).v);
         peer.Receive(10);  // the next, incremental, update request
-        keys = peer.Receive(6 * 8);
-        pointer = peer.Receive(6);
+        keys = peer.Receive(6 * 8, 15000);
+        pointer = peer.Receive(6, 15000);
         peer.Send(Bytes().U8(0).U8(0).U16(1).Rect(0, 0, 40, 20, kDesktopSize).v);
         peer.Receive(10);
     });
@@ -430,7 +430,7 @@ TEST_F(SharedConsole, DrivesARealVmOverRfb) {
     // The mouse in the 320x240 window, scaled to the 32x16 guest.
     HWND consoleWindow = reinterpret_cast<HWND>(static_cast<LONG_PTR>(std::stol(Ask(c, ZOVA_DISPID_GET_HWND).substr(3))));
     ::PostMessageW(consoleWindow, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(160, 120));
-    EXPECT_EQ(FromHex("0501" "0010" "0008"), (PumpUntil([&] { return !pointer.empty(); }, 5000), pointer));
+    EXPECT_EQ(FromHex("0501" "0010" "0008"), (PumpUntil([&] { return !pointer.empty(); }, 15000), pointer));
     // The server's new size, then its end.
     EXPECT_EQ((Strings{"3(I4:40,I4:20)", "1(UI4:1,'" + host + "','dc-west','vm-42',false,'The server closed the connection')",
                        "0(UI4:3,'The server closed the connection')"}),

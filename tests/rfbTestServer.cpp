@@ -2,7 +2,7 @@
 
 #include <ws2tcpip.h>
 
-#include "zova/rfb/rfbSession.h"
+#include "zova/rfb/socketStream.h"
 
 namespace zova::test {
 

@@ -8,8 +8,8 @@
 // at once, so a paint never shows half of one.
 #pragma once
 
-#include <windows.h>
 #include <winsock2.h>
+#include <windows.h>
 
 #include <atomic>
 #include <functional>
@@ -21,6 +21,7 @@
 
 #include "zova/rfb/frameBuffer.h"
 #include "zova/rfb/rfbClient.h"
+#include "zova/rfb/socketStream.h"
 
 namespace zova::rfb {
 
@@ -53,7 +54,6 @@ public:
     void RequestDesktopSize(int width, int height) noexcept;
 
 private:
-    class Socket;
     void Run() noexcept;
     void Push(Notice notice);
     template <class F>
@@ -63,7 +63,7 @@ private:
     const uint16_t port_;
     const HWND window_;
     const UINT message_;
-    std::unique_ptr<Socket> socket_;
+    std::unique_ptr<SocketStream> socket_;
     RfbClient client_;
     std::thread reader_;
     std::atomic<bool> connected_{false};
@@ -73,8 +73,5 @@ private:
     std::vector<Notice> notices_;
     bool posted_ = false;
 };
-
-// Windows Sockets for the process, started once.
-bool StartWinsock() noexcept;
 
 }  // namespace zova::rfb
