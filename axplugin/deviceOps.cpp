@@ -8,7 +8,7 @@
 #include "comfw/variant.h"
 #include "pluginlog/logResult.h"
 #include "win32/plugin/consoleCall.h"
-#include "win32/plugin/consoleDispids.h"
+#include "zova/consoleContract.h"
 
 namespace zova {
 
@@ -22,7 +22,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::getVirtualDevices(UINT devTypeMask, VARIANT* resul
     return ScriptCall(L"getVirtualDevices", [&]() noexcept -> HRESULT {
         if (!result) return E_POINTER;
         if (!HasVMControl()) return E_FAIL;
-        return CallConsoleInto(vmControl_.get(), console::kGetVirtualDevices, result, Variant::UI4(devTypeMask));
+        return CallConsoleInto(vmControl_.get(), ZOVA_DISPID_GET_VIRTUAL_DEVICES, result, Variant::UI4(devTypeMask));
     });
 }
 
@@ -31,7 +31,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::getPhysicalClientDevices(UINT devTypeMask, VARIANT
         if (!ClientDevicesAllowed()) return E_ACCESSDENIED;
         if (!result) return E_POINTER;
         if (!HasVMControl()) return E_FAIL;
-        return CallConsoleInto(vmControl_.get(), console::kGetPhysicalClientDevices, result, Variant::UI4(devTypeMask));
+        return CallConsoleInto(vmControl_.get(), ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICES, result, Variant::UI4(devTypeMask));
     });
 }
 
@@ -45,7 +45,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::connectDevice(BSTR virtualDeviceKey, BSTR physical
         if (FAILED(hr = StringArg(virtualDeviceKey, virtualKey)) ||
             FAILED(hr = StringArg(physicalClientDeviceKey, physicalKey)))
             return hr;
-        return CallConsole(vmControl_.get(), console::kConnectDevice, virtualKey, physicalKey,
+        return CallConsole(vmControl_.get(), ZOVA_DISPID_CONNECT_DEVICE, virtualKey, physicalKey,
                            Variant::UI4(static_cast<ULONG>(backing)));
     });
 }
@@ -57,7 +57,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::disconnectDevice(BSTR key) noexcept {
         Variant deviceKey;
         const HRESULT hr = StringArg(key, deviceKey);
         if (FAILED(hr)) return hr;
-        return CallConsole(vmControl_.get(), console::kDisconnectDevice, deviceKey);
+        return CallConsole(vmControl_.get(), ZOVA_DISPID_DISCONNECT_DEVICE, deviceKey);
     });
 }
 
@@ -96,7 +96,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::getVirtualDeviceDetails(BSTR deviceKey, IVirtualDe
         if (!ppi) return E_POINTER;
         *ppi = nullptr;
         if (!HasVMControl()) return E_FAIL;
-        return MakeDetails<CVirtualDeviceDetails>(vmControl_.get(), console::kGetVirtualDeviceDetails,
+        return MakeDetails<CVirtualDeviceDetails>(vmControl_.get(), ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS,
                                                   "IVMControl::GetVirtualDeviceDetails failed: %d", deviceKey, ppi);
     });
 }
@@ -108,7 +108,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::getPhysicalClientDeviceDetails(BSTR deviceKey,
         if (!ppi) return E_POINTER;
         *ppi = nullptr;
         if (!HasVMControl()) return E_FAIL;
-        return MakeDetails<CPhysicalClientDeviceDetails>(vmControl_.get(), console::kGetPhysicalClientDeviceDetails,
+        return MakeDetails<CPhysicalClientDeviceDetails>(vmControl_.get(), ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICE_DETAILS,
                                                          "IVMControl::GetPhysicalClientDeviceDetails failed: %d",
                                                          deviceKey, ppi);
     });

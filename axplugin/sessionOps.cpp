@@ -8,7 +8,7 @@
 #include "plugin-common/utils.h"
 #include "pluginlog/logResult.h"
 #include "win32/plugin/consoleCall.h"
-#include "win32/plugin/consoleDispids.h"
+#include "zova/consoleContract.h"
 
 namespace zova {
 
@@ -21,7 +21,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::connect(BSTR hostname, BSTR sslThumbprint, VARIANT
         if (!HasVMControl()) return E_FAIL;
 
         Variant flags;
-        ZOVA_RETURN_IF_FAILED_REPORT(CallConsoleFor(consoleProcess_.get(), console::kGetFeatureFlags, VT_UI4, flags),
+        ZOVA_RETURN_IF_FAILED_REPORT(CallConsoleFor(consoleProcess_.get(), ZOVA_DISPID_GET_FEATURE_FLAGS, VT_UI4, flags),
                                      "Failed to get feature flags: %d");
 
         Variant proxy = Variant::OwnBstr(nullptr);
@@ -44,7 +44,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::connect(BSTR hostname, BSTR sslThumbprint, VARIANT
             FAILED(hr = StringArg(password, pass)) || FAILED(hr = StringArg(moid, vmId)) ||
             FAILED(hr = StringArg(datacenter, dc)) || FAILED(hr = StringArg(vmDataStorePath, storePath)))
             return hr;
-        return CallConsole(vmControl_.get(), console::kConnect, host, thumbprint, allow, ticket, user, pass, vmId, dc,
+        return CallConsole(vmControl_.get(), ZOVA_DISPID_CONNECT, host, thumbprint, allow, ticket, user, pass, vmId, dc,
                            storePath, proxy);
     });
 }
@@ -52,21 +52,21 @@ STDMETHODIMP ZOVAEmbeddedCtl::connect(BSTR hostname, BSTR sslThumbprint, VARIANT
 STDMETHODIMP ZOVAEmbeddedCtl::disconnect() noexcept {
     return ScriptCall(L"disconnect", [&]() noexcept -> HRESULT {
         if (!HasVMControl()) return E_FAIL;
-        return CallConsole(vmControl_.get(), console::kDisconnect);
+        return CallConsole(vmControl_.get(), ZOVA_DISPID_DISCONNECT);
     });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::setInputRelease(VARIANT_BOOL release) noexcept {
     return ScriptCall(L"setInputRelease", [&]() noexcept -> HRESULT {
         if (!HasVMControl()) return E_FAIL;
-        return CallConsole(vmControl_.get(), console::kSetInputRelease, BoolArg(release));
+        return CallConsole(vmControl_.get(), ZOVA_DISPID_SET_INPUT_RELEASE, BoolArg(release));
     });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::setScreenSize(INT width, INT height) noexcept {
     return ScriptCall(L"setScreenSize", [&]() noexcept -> HRESULT {
         if (!HasVMControl()) return E_FAIL;
-        return CallConsole(vmControl_.get(), console::kSetScreenSize, Variant::I4(width), Variant::I4(height));
+        return CallConsole(vmControl_.get(), ZOVA_DISPID_SET_SCREEN_SIZE, Variant::I4(width), Variant::I4(height));
     });
 }
 
@@ -76,7 +76,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::screenWidth(INT* retVal) noexcept {
         *retVal = 0;
         if (!HasVMControl()) return E_FAIL;
         Variant width;
-        const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetScreenWidth, VT_I4, width);
+        const HRESULT hr = CallConsoleFor(vmControl_.get(), ZOVA_DISPID_GET_SCREEN_WIDTH, VT_I4, width);
         if (SUCCEEDED(hr)) *retVal = width.get().lVal;
         return hr;
     });
@@ -88,7 +88,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::screenHeight(INT* retVal) noexcept {
         *retVal = 0;
         if (!HasVMControl()) return E_FAIL;
         Variant height;
-        const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetScreenHeight, VT_I4, height);
+        const HRESULT hr = CallConsoleFor(vmControl_.get(), ZOVA_DISPID_GET_SCREEN_HEIGHT, VT_I4, height);
         if (SUCCEEDED(hr)) *retVal = height.get().lVal;
         return hr;
     });
@@ -97,14 +97,14 @@ STDMETHODIMP ZOVAEmbeddedCtl::screenHeight(INT* retVal) noexcept {
 STDMETHODIMP ZOVAEmbeddedCtl::sendCAD() noexcept {
     return ScriptCall(L"sendCAD", [&]() noexcept -> HRESULT {
         if (!HasVMControl()) return E_FAIL;
-        return CallConsole(vmControl_.get(), console::kSendCAD);
+        return CallConsole(vmControl_.get(), ZOVA_DISPID_SEND_CAD);
     });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::setFullscreen(VARIANT_BOOL fullscreen) noexcept {
     return ScriptCall(L"setFullscreen", [&]() noexcept -> HRESULT {
         if (!HasVMControl()) return E_FAIL;
-        return CallConsole(vmControl_.get(), console::kSetFullscreen, BoolArg(fullscreen));
+        return CallConsole(vmControl_.get(), ZOVA_DISPID_SET_FULLSCREEN, BoolArg(fullscreen));
     });
 }
 
@@ -113,7 +113,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::getFullscreen(VARIANT_BOOL* retVal) noexcept {
         if (!retVal) return E_POINTER;
         if (!HasVMControl()) return E_FAIL;
         Variant state;
-        const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetFullscreen, VT_BOOL, state);
+        const HRESULT hr = CallConsoleFor(vmControl_.get(), ZOVA_DISPID_GET_FULLSCREEN, VT_BOOL, state);
         // Written whatever the outcome: only a successful true reads as true.
         *retVal = (SUCCEEDED(hr) && state.get().boolVal != VARIANT_FALSE) ? VARIANT_TRUE : VARIANT_FALSE;
         return hr;
@@ -125,7 +125,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::getGrabState(ZOVA_GrabState* state) noexcept {
         if (!state) return E_POINTER;
         if (!HasVMControl()) return E_FAIL;
         Variant result;
-        const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetGrabState, VT_UI4, result);
+        const HRESULT hr = CallConsoleFor(vmControl_.get(), ZOVA_DISPID_GET_GRAB_STATE, VT_UI4, result);
         if (SUCCEEDED(hr)) *state = static_cast<ZOVA_GrabState>(result.get().ulVal);
         return hr;
     });
@@ -134,14 +134,14 @@ STDMETHODIMP ZOVAEmbeddedCtl::getGrabState(ZOVA_GrabState* state) noexcept {
 STDMETHODIMP ZOVAEmbeddedCtl::grabInput() noexcept {
     return ScriptCall(L"grabInput", [&]() noexcept -> HRESULT {
         if (!HasVMControl()) return E_FAIL;
-        return CallConsole(vmControl_.get(), console::kGrabInput);
+        return CallConsole(vmControl_.get(), ZOVA_DISPID_GRAB_INPUT);
     });
 }
 
 STDMETHODIMP ZOVAEmbeddedCtl::ungrabInput() noexcept {
     return ScriptCall(L"ungrabInput", [&]() noexcept -> HRESULT {
         if (!HasVMControl()) return E_FAIL;
-        return CallConsole(vmControl_.get(), console::kUngrabInput);
+        return CallConsole(vmControl_.get(), ZOVA_DISPID_UNGRAB_INPUT);
     });
 }
 
@@ -150,7 +150,7 @@ STDMETHODIMP ZOVAEmbeddedCtl::getConnectionState(ZOVA_ConnectionState* state) no
         if (!state) return E_POINTER;
         if (!HasVMControl()) return E_FAIL;
         Variant result;
-        const HRESULT hr = CallConsoleFor(vmControl_.get(), console::kGetConnectionState, VT_UI4, result);
+        const HRESULT hr = CallConsoleFor(vmControl_.get(), ZOVA_DISPID_GET_CONNECTION_STATE, VT_UI4, result);
         if (SUCCEEDED(hr)) *state = static_cast<ZOVA_ConnectionState>(result.get().ulVal);
         return hr;
     });

@@ -21,8 +21,8 @@
 #include "comfw/dispatch.h"
 #include "pluginlog/pluginLog.h"
 #include "win32/plugin/consoleCall.h"
-#include "win32/plugin/consoleDispids.h"
 #include "win32/plugin/procControl.h"
+#include "zova/consoleContract.h"
 
 namespace {
 
@@ -120,7 +120,7 @@ struct BareConsole {
         RECT r{};
         ::GetClientRect(window, &r);
         // Arguments last first: bottom, right, top, left, window.
-        if (FAILED(Invoke(process.get(), console::kCreateControl,
+        if (FAILED(Invoke(process.get(), ZOVA_DISPID_CREATE_CONTROL,
                           {I4(r.bottom), I4(r.right), I4(r.top), I4(r.left),
                            I4(static_cast<LONG>(reinterpret_cast<LONG_PTR>(window)))},
                           &made)) ||
@@ -130,12 +130,12 @@ struct BareConsole {
         VARIANT s;
         s.vt = VT_DISPATCH;
         s.pdispVal = sink;
-        return SUCCEEDED(Invoke(vm.get(), console::kAdvise, {s}));
+        return SUCCEEDED(Invoke(vm.get(), ZOVA_DISPID_ADVISE, {s}));
     }
     void Stop() {
         if (!vm) return;
-        Invoke(vm.get(), console::kUnadvise, {});
-        Invoke(vm.get(), console::kDelete, {});
+        Invoke(vm.get(), ZOVA_DISPID_UNADVISE, {});
+        Invoke(vm.get(), ZOVA_DISPID_DELETE, {});
         vm.reset();
         process.reset();
     }
@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
     VARIANT answer;
     ::VariantInit(&answer);
     const Stat callFloor = Measure(400, [&] {
-        Invoke(bare.vm.get(), console::kGetConnectionState, {}, &answer);
+        Invoke(bare.vm.get(), ZOVA_DISPID_GET_CONNECTION_STATE, {}, &answer);
         ::VariantClear(&answer);
     });
     Row(data, "console operation", call, callFloor);
@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
     ::VariantInit(&none);
     const auto raise = [&](IDispatch* vm, long& counter) {
         const long target = counter + kEvents;
-        for (int i = 0; i < kEvents; ++i) Invoke(vm, 1001, {none, I4(console::kOnVirtualDevicesChange)});
+        for (int i = 0; i < kEvents; ++i) Invoke(vm, ZOVA_DISPID_TEST_RAISE_EVENT, {none, I4(ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE)});
         while (counter < target) {
             ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
             Pump();

@@ -14,7 +14,7 @@
 
 #include "tests/consoleTestSupport.h"
 #include "win32/plugin/consoleCall.h"
-#include "win32/plugin/consoleDispids.h"
+#include "zova/consoleContract.h"
 
 using namespace zova::console;
 using namespace zova::test;
@@ -30,20 +30,20 @@ int Attach(const std::wstring& id, const std::wstring& host, LONG width, LONG he
     if (FAILED(BindConsole(id, console))) return kStepBind;
     const HWND window = MakeHostWindow();
     comfw::Variant control;
-    if (FAILED(zova::CallConsoleFor(console.get(), kAttachControl, VT_DISPATCH, control, Hwnd(window), I4(0), I4(0),
+    if (FAILED(zova::CallConsoleFor(console.get(), ZOVA_DISPID_ATTACH_CONTROL, VT_DISPATCH, control, Hwnd(window), I4(0), I4(0),
                                     I4(400), I4(300)))) {
         return kStepAttach;
     }
     IDispatch* vm = control.get().pdispVal;
     comfw::Variant state, args;
-    if (FAILED(zova::CallConsoleFor(vm, kGetConnectionState, VT_UI4, state)) || state.get().ulVal != 2) {
+    if (FAILED(zova::CallConsoleFor(vm, ZOVA_DISPID_GET_CONNECTION_STATE, VT_UI4, state)) || state.get().ulVal != 2) {
         return kStepState;
     }
-    if (FAILED(zova::CallConsoleFor(vm, 1000, VT_ARRAY | VT_VARIANT, args))) return kStepHost;
+    if (FAILED(zova::CallConsoleFor(vm, ZOVA_DISPID_TEST_LAST_CONNECT_ARGS, VT_ARRAY | VT_VARIANT, args))) return kStepHost;
     const auto elements = Elements(args.get());
     if (elements.size() != 10 || TextOf(elements[0].get()) != host) return kStepHost;
-    if (FAILED(zova::CallConsole(vm, kSetScreenSize, I4(width), I4(height)))) return kStepResize;
-    if (const HRESULT hr = zova::CallConsole(vm, kDelete); FAILED(hr)) {
+    if (FAILED(zova::CallConsole(vm, ZOVA_DISPID_SET_SCREEN_SIZE, I4(width), I4(height)))) return kStepResize;
+    if (const HRESULT hr = zova::CallConsole(vm, ZOVA_DISPID_DELETE); FAILED(hr)) {
         fwprintf(stderr, L"console_client: Delete failed: 0x%08lx\n", static_cast<unsigned long>(hr));
         return kStepDelete;
     }

@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "comfw/safeArray.h"
+#include "zova/consoleContract.h"
 
 namespace zova::test {
 
@@ -42,7 +43,7 @@ std::wstring ConsoleCommandLine(const std::wstring& exe, DWORD parentPid, const 
 
 HRESULT BindConsole(const std::wstring& id, comfw::ComPtr<IDispatch>& out) {
     out.reset();
-    const std::wstring name = L"ZOVA_MONIKER_" + id;
+    const std::wstring name = zova::console::kMonikerPrefix + id;
     comfw::ComPtr<IBindCtx> ctx;
     HRESULT hr = ::CreateBindCtx(0, ctx.put());
     if (FAILED(hr)) return hr;

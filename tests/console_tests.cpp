@@ -5,13 +5,18 @@
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
+#include <cstdio>
+#include <functional>
 #include <utility>
 
 #include "comfw/comObject.h"
 #include "comfw/dispatch.h"
 #include "tests/consoleTestSupport.h"
+#include "tests/rfbStreams.h"
+#include "tests/rfbTestServer.h"
 #include "win32/plugin/consoleCall.h"
-#include "win32/plugin/consoleDispids.h"
+#include "zova/consoleContract.h"
+#include "zova/rfb/des.h"
 
 using comfw::ComPtr;
 using comfw::Variant;
@@ -22,7 +27,6 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-constexpr DISPID kTestLastConnectArgs = 1000, kTestRaiseEvent = 1001, kTestIsAdvised = 1002, kTestCADCount = 1003;  // hooks
 constexpr ULONG kPersistent = 4;
 
 std::wstring ConsoleExe() { return ProgramFolder() + L"\\velmora-zova.exe"; }
@@ -86,7 +90,7 @@ struct Console {
     // Whether the console set its ready event within `waitMs`; made manual-reset, so that a wake does not take it.
     bool Launch(const std::wstring& tag, ULONG features, LONG messageMode = 2, DWORD parent = 0, DWORD waitMs = 10000) {
         id = NewInstanceId(tag);
-        HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, (L"ZOVA_EVENT_" + id).c_str());
+        HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, (zova::console::kReadyEventPrefix + id).c_str());
         const bool set = process.Start(ConsoleExe(), ConsoleCommandLine(ConsoleExe(), parent ? parent : ::GetCurrentProcessId(),
                                                                         id, 6, messageMode, features)) &&
                          PumpUntil([&] { return !::WaitForSingleObject(ready, 0); }, waitMs, {ready, process.pi.hProcess});
@@ -129,19 +133,19 @@ struct HostWindow {
 };
 
 // CreateControl (or AttachControl) into `window` and Advise `sink`.
-ComPtr<IDispatch> MakeControl(IDispatch* console, HWND window, RecordingSink* sink, DISPID how = kCreateControl,
+ComPtr<IDispatch> MakeControl(IDispatch* console, HWND window, RecordingSink* sink, DISPID how = ZOVA_DISPID_CREATE_CONTROL,
                               RECT r = {0, 0, 320, 240}) {
     Variant made;
     EXPECT_EQ(S_OK, zova::CallConsoleFor(console, how, VT_DISPATCH, made, Hwnd(window), I4(r.left), I4(r.top), I4(r.right),
                                          I4(r.bottom)));
     ComPtr<IDispatch> control(made.vt() == VT_DISPATCH ? made.get().pdispVal : nullptr);
-    if (control && sink) { EXPECT_EQ(S_OK, CallConsole(control.get(), kAdvise, Variant::Dispatch(sink))); }
+    if (control && sink) { EXPECT_EQ(S_OK, CallConsole(control.get(), ZOVA_DISPID_ADVISE, Variant::Dispatch(sink))); }
     return control;
 }
 
 // The ten Connect arguments, in call order.
 HRESULT Connect(IDispatch* control, const wchar_t* host, const wchar_t* proxy) {
-    return CallConsole(control, kConnect, Str(host), Str(L"AB:CD:EF"), Bool(false), Str(L"ticket-1"), Str(L"operator"),
+    return CallConsole(control, ZOVA_DISPID_CONNECT, Str(host), Str(L"AB:CD:EF"), Bool(false), Str(L"ticket-1"), Str(L"operator"),
                        Str(L"secret"), Str(L"vm-42"), Str(L"dc-west"), Str(L"store-1/vm-42/vm-42.cfg"), Str(proxy));
 }
 
@@ -174,9 +178,9 @@ protected:
     static void TearDownTestSuite() { delete std::exchange(console, nullptr); }
     void SetUp() override {
         ASSERT_TRUE(console->object);
-        ASSERT_TRUE(vm = MakeControl(console->object.get(), window.hwnd, sink.get(), kCreateControl, {10, 20, 330, 260}));
+        ASSERT_TRUE(vm = MakeControl(console->object.get(), window.hwnd, sink.get(), ZOVA_DISPID_CREATE_CONTROL, {10, 20, 330, 260}));
     }
-    void TearDown() override { if (vm) CallConsole(vm.get(), kDelete); }
+    void TearDown() override { if (vm) CallConsole(vm.get(), ZOVA_DISPID_DELETE); }
     HostWindow window;
     ComPtr<RecordingSink> sink = MakeSink();
     ComPtr<IDispatch> vm;
@@ -184,9 +188,9 @@ protected:
 
 TEST_F(SharedConsole, AnswersEveryOperationWithTheContractTypesAndRaisesItsEvents) {
     IDispatch* c = vm.get();
-    EXPECT_EQ("UI4:" + std::to_string(kFeatures), Ask(console->object.get(), kGetFeatureFlags));
+    EXPECT_EQ("UI4:" + std::to_string(kFeatures), Ask(console->object.get(), ZOVA_DISPID_GET_FEATURE_FLAGS));
     // The console window: the console's own, a child of ours, at the rectangle.
-    const std::string handle = Ask(c, kGetHWND);
+    const std::string handle = Ask(c, ZOVA_DISPID_GET_HWND);
     ASSERT_EQ("I4:", handle.substr(0, 3));
     const HWND consoleWindow = reinterpret_cast<HWND>(static_cast<LONG_PTR>(std::stol(handle.substr(3))));
     EXPECT_EQ(window.hwnd, ::GetAncestor(consoleWindow, GA_PARENT));
@@ -202,34 +206,34 @@ TEST_F(SharedConsole, AnswersEveryOperationWithTheContractTypesAndRaisesItsEvent
     // event message mode, a connection gives the state change, then a message.
     ASSERT_EQ(S_OK, Connect(c, L"host-07.lab.example", nullptr));
     EXPECT_EQ("['host-07.lab.example','AB:CD:EF',false,'ticket-1','operator','secret','vm-42','dc-west','store-1/vm-42/vm-42.cfg','']",
-              Ask(c, kTestLastConnectArgs));
+              Ask(c, ZOVA_DISPID_TEST_LAST_CONNECT_ARGS));
     EXPECT_EQ((Strings{"1(UI4:2,'host-07.lab.example','dc-west','vm-42',true,'')", "0(UI4:1,'Connected to host-07.lab.example')"}),
               sink->Take(2));
     // allowSSLErrors as I4, an empty host: refused, yet recorded as sent; the connection stands.
-    EXPECT_EQ(DISP_E_TYPEMISMATCH, CallConsole(c, kConnect, Str(L"host-b"), Str(L""), I4(1), Str(L""), Str(L""), Str(L""),
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, CallConsole(c, ZOVA_DISPID_CONNECT, Str(L"host-b"), Str(L""), I4(1), Str(L""), Str(L""), Str(L""),
                                                Str(L"vm-1"), Str(L""), Str(L""), Str(L"proxy:3128")));
-    EXPECT_EQ("['host-b','',I4:1,'','','','vm-1','','','proxy:3128']", Ask(c, kTestLastConnectArgs));
+    EXPECT_EQ("['host-b','',I4:1,'','','','vm-1','','','proxy:3128']", Ask(c, ZOVA_DISPID_TEST_LAST_CONNECT_ARGS));
     EXPECT_EQ(E_INVALIDARG, Connect(c, L"", nullptr));
-    EXPECT_EQ("UI4:2", Ask(c, kGetConnectionState));
+    EXPECT_EQ("UI4:2", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
 
     // Screen, full screen and input, each with its event; input release off changes nothing by itself.
-    ASSERT_EQ(S_OK, CallConsole(c, kSetScreenSize, I4(800), I4(600)));
-    ASSERT_EQ(S_OK, CallConsole(c, kSetFullscreen, Bool(true)));
-    ASSERT_EQ(S_OK, CallConsole(c, kGrabInput));
-    ASSERT_EQ(S_OK, CallConsole(c, kUngrabInput));
-    ASSERT_EQ(S_OK, CallConsole(c, kSetInputRelease, Bool(true)));
-    ASSERT_EQ(S_OK, CallConsole(c, kSetInputRelease, Bool(false)));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SET_SCREEN_SIZE, I4(800), I4(600)));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SET_FULLSCREEN, Bool(true)));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_GRAB_INPUT));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_UNGRAB_INPUT));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SET_INPUT_RELEASE, Bool(true)));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SET_INPUT_RELEASE, Bool(false)));
     EXPECT_EQ((Strings{"3(I4:800,I4:600)", "4(true)", "2(UI4:1)", "2(UI4:2)", "2(UI4:3)"}), sink->Take(5, 150));
     // Ctrl-Alt-Delete reaches the guest, without an event; refused arguments leave the session alone.
-    const ULONG cads = std::stoul(Ask(c, kTestCADCount).substr(4));
-    ASSERT_EQ(S_OK, CallConsole(c, kSendCAD));
-    EXPECT_EQ(E_INVALIDARG, CallConsole(c, kSetScreenSize, I4(0), I4(600)));
+    const ULONG cads = std::stoul(Ask(c, ZOVA_DISPID_TEST_CAD_COUNT).substr(4));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SEND_CAD));
+    EXPECT_EQ(E_INVALIDARG, CallConsole(c, ZOVA_DISPID_SET_SCREEN_SIZE, I4(0), I4(600)));
     EXPECT_EQ((Strings{"UI4:3", "I4:800", "I4:600", "true", "UI4:" + std::to_string(cads + 1)}),
-              (Strings{Ask(c, kGetGrabState), Ask(c, kGetScreenWidth), Ask(c, kGetScreenHeight), Ask(c, kGetFullscreen),
-                       Ask(c, kTestCADCount)}));
+              (Strings{Ask(c, ZOVA_DISPID_GET_GRAB_STATE), Ask(c, ZOVA_DISPID_GET_SCREEN_WIDTH), Ask(c, ZOVA_DISPID_GET_SCREEN_HEIGHT), Ask(c, ZOVA_DISPID_GET_FULLSCREEN),
+                       Ask(c, ZOVA_DISPID_TEST_CAD_COUNT)}));
 
-    ASSERT_EQ(S_OK, CallConsole(c, kDisconnect));
-    EXPECT_EQ("UI4:1", Ask(c, kGetConnectionState));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_DISCONNECT));
+    EXPECT_EQ("UI4:1", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
     EXPECT_EQ(Strings{"1(UI4:1,'host-07.lab.example','dc-west','vm-42',true,'')"}, sink->Take(1, 150));
 }
 
@@ -241,31 +245,31 @@ TEST_F(SharedConsole, ListsDetailsAndConnectsDevices) {
     EXPECT_EQ((Strings{"['floppy-0','cdrom-0','usb-0']", "['floppy-0','usb-0']", "[]",
                        "['client-cdrom-d','client-usb-1','client-usb-2']", "['client-usb-1','client-usb-2']", "[]",
                        "['cdrom-0','2','1','false','CD/DVD drive 1','true','1','','']"}),
-              (Strings{Ask(c, kGetVirtualDevices, UI4(7)), Ask(c, kGetVirtualDevices, UI4(1 | 4)),
-                       Ask(c, kGetVirtualDevices, UI4(0)), Ask(c, kGetPhysicalClientDevices, UI4(7)),
-                       Ask(c, kGetPhysicalClientDevices, UI4(4)), Ask(c, kGetPhysicalClientDevices, UI4(1)),
-                       Ask(c, kGetVirtualDeviceDetails, Str(L"cdrom-0"))}));
-    const std::string reader = Ask(c, kGetPhysicalClientDeviceDetails, Str(L"client-usb-2"));
+              (Strings{Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICES, UI4(7)), Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICES, UI4(1 | 4)),
+                       Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICES, UI4(0)), Ask(c, ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICES, UI4(7)),
+                       Ask(c, ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICES, UI4(4)), Ask(c, ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICES, UI4(1)),
+                       Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS, Str(L"cdrom-0"))}));
+    const std::string reader = Ask(c, ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICE_DETAILS, Str(L"client-usb-2"));
     EXPECT_EQ(",'4096','true','2147483650']", reader.substr(reader.size() - 28));
 
     // Refused: unknown keys, a virtual key in the physical list, a mismatched type, an unknown backing.
     for (const std::string& refused :
-         {Ask(c, kGetVirtualDeviceDetails, Str(L"cdrom-9")), Ask(c, kGetPhysicalClientDeviceDetails, Str(L"cdrom-0")),
-          Ask(c, kGetVirtualDeviceDetails, Str(nullptr)), Ask(c, kDisconnectDevice, Str(L"usb-3")),
-          Ask(c, kConnectDevice, Str(L"cdrom-0"), Str(L"client-usb-1"), UI4(2)),
-          Ask(c, kConnectDevice, Str(L"cdrom-7"), Str(L"client-cdrom-d"), UI4(2)),
-          Ask(c, kConnectDevice, Str(L"cdrom-0"), Str(L"client-cdrom-d"), UI4(3))}) {
+         {Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS, Str(L"cdrom-9")), Ask(c, ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICE_DETAILS, Str(L"cdrom-0")),
+          Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS, Str(nullptr)), Ask(c, ZOVA_DISPID_DISCONNECT_DEVICE, Str(L"usb-3")),
+          Ask(c, ZOVA_DISPID_CONNECT_DEVICE, Str(L"cdrom-0"), Str(L"client-usb-1"), UI4(2)),
+          Ask(c, ZOVA_DISPID_CONNECT_DEVICE, Str(L"cdrom-7"), Str(L"client-cdrom-d"), UI4(2)),
+          Ask(c, ZOVA_DISPID_CONNECT_DEVICE, Str(L"cdrom-0"), Str(L"client-cdrom-d"), UI4(3))}) {
         EXPECT_EQ(Failed(E_INVALIDARG), refused);
     }
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
     ::GetComputerNameW(name, &n);
-    ASSERT_EQ(S_OK, CallConsole(c, kConnectDevice, Str(L"cdrom-0"), Str(L"client-cdrom-d"), UI4(2)));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_CONNECT_DEVICE, Str(L"cdrom-0"), Str(L"client-cdrom-d"), UI4(2)));
     EXPECT_EQ("['cdrom-0','2','2','true','CD/DVD drive 1','true','2','client-cdrom-d','" + Narrow(name) + "']",
-              Ask(c, kGetVirtualDeviceDetails, Str(L"cdrom-0")));
-    ASSERT_EQ(S_OK, CallConsole(c, kConnectDevice, Str(L"floppy-0"), Str(L"C:\\images\\boot.flp"), UI4(1)));
-    ASSERT_EQ(S_OK, CallConsole(c, kDisconnectDevice, Str(L"cdrom-0")));
-    EXPECT_EQ("['cdrom-0','2','1','false','CD/DVD drive 1','true','2','','']", Ask(c, kGetVirtualDeviceDetails, Str(L"cdrom-0")));
+              Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS, Str(L"cdrom-0")));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_CONNECT_DEVICE, Str(L"floppy-0"), Str(L"C:\\images\\boot.flp"), UI4(1)));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_DISCONNECT_DEVICE, Str(L"cdrom-0")));
+    EXPECT_EQ("['cdrom-0','2','1','false','CD/DVD drive 1','true','2','','']", Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS, Str(L"cdrom-0")));
     // Each change: the device's state, then the list changed.
     const std::string from = "'host-dev','dc-west','vm-42',";
     EXPECT_EQ((Strings{"5(UI4:2," + from + "'cdrom-0','client-cdrom-d',true,'')", "6()",
@@ -276,10 +280,10 @@ TEST_F(SharedConsole, ListsDetailsAndConnectsDevices) {
 
 TEST_F(SharedConsole, EventsComeAfterTheCallInOrderAndOnlyWhileAdvised) {
     IDispatch* c = vm.get();
-    EXPECT_EQ("true", Ask(c, kTestIsAdvised));
+    EXPECT_EQ("true", Ask(c, ZOVA_DISPID_TEST_IS_ADVISED));
     // Raised after the operation's call has returned, never inside it.
     sink->insideCall = true;
-    ASSERT_EQ(S_OK, CallConsole(c, kSetFullscreen, Bool(true)));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SET_FULLSCREEN, Bool(true)));
     sink->insideCall = false;
     EXPECT_TRUE(sink->calls.empty());
     EXPECT_EQ(Strings{"4(true)"}, sink->Take(1));
@@ -289,36 +293,195 @@ TEST_F(SharedConsole, EventsComeAfterTheCallInOrderAndOnlyWhileAdvised) {
     ComPtr<IDispatch> secondBind;
     ASSERT_EQ(S_OK, BindConsole(console->id, secondBind));
     const ComPtr<RecordingSink> other = MakeSink(), again = MakeSink();
-    const ComPtr<IDispatch> vm2 = MakeControl(secondBind.get(), window.hwnd, other.get(), kAttachControl);
+    const ComPtr<IDispatch> vm2 = MakeControl(secondBind.get(), window.hwnd, other.get(), ZOVA_DISPID_ATTACH_CONTROL);
     ASSERT_TRUE(vm2);
-    EXPECT_EQ("true", Ask(vm2.get(), kGetFullscreen)) << "one session";
-    ASSERT_EQ(S_OK, CallConsole(vm2.get(), kGrabInput));
-    ASSERT_EQ(S_OK, CallConsole(vm2.get(), kTestRaiseEvent, I4(kOnVirtualDevicesChange), Variant()));
+    EXPECT_EQ("true", Ask(vm2.get(), ZOVA_DISPID_GET_FULLSCREEN)) << "one session";
+    ASSERT_EQ(S_OK, CallConsole(vm2.get(), ZOVA_DISPID_GRAB_INPUT));
+    ASSERT_EQ(S_OK, CallConsole(vm2.get(), ZOVA_DISPID_TEST_RAISE_EVENT, I4(ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE), Variant()));
     EXPECT_EQ((Strings{"2(UI4:1)", "6()"}), other->Take(2));
     EXPECT_EQ(Strings{"2(UI4:1)"}, sink->Take(1, 150));
 
     // Unadvised: nothing more, from operations or the hook. Advised again with another sink: events go there.
-    ASSERT_EQ(S_OK, CallConsole(c, kUnadvise));
-    EXPECT_EQ("false", Ask(c, kTestIsAdvised));
-    ASSERT_EQ(S_OK, CallConsole(c, kSetFullscreen, Bool(false)));
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, CallConsole(c, kTestRaiseEvent, I4(6), Variant()));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_UNADVISE));
+    EXPECT_EQ("false", Ask(c, ZOVA_DISPID_TEST_IS_ADVISED));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SET_FULLSCREEN, Bool(false)));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, CallConsole(c, ZOVA_DISPID_TEST_RAISE_EVENT, I4(6), Variant()));
     EXPECT_EQ(Strings{"4(false)"}, other->Take(1, 200));
     EXPECT_TRUE(sink->calls.empty());
-    ASSERT_EQ(S_OK, CallConsole(c, kAdvise, Variant::Dispatch(again.get())));
-    ASSERT_EQ(S_OK, CallConsole(c, kUngrabInput));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_ADVISE, Variant::Dispatch(again.get())));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_UNGRAB_INPUT));
     EXPECT_EQ(Strings{"2(UI4:2)"}, again->Take(1));
     EXPECT_EQ(Strings{"2(UI4:2)"}, other->Take(1));
 
     // Deleted: the control refuses everything and raises nothing; the other control goes on.
-    ASSERT_EQ(S_OK, CallConsole(c, kDelete));
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_DELETE));
     EXPECT_EQ((Strings{"false", Failed(E_UNEXPECTED), Failed(E_UNEXPECTED), Failed(E_UNEXPECTED),
                        Failed(CONNECT_E_NOCONNECTION)}),
-              (Strings{Ask(c, kTestIsAdvised), Ask(c, kSetFullscreen, Bool(true)), Ask(c, kDelete), Ask(c, kGetConnectionState),
-                       Ask(c, kTestRaiseEvent, I4(6), Variant())}));
-    ASSERT_EQ(S_OK, CallConsole(vm2.get(), kSetFullscreen, Bool(true)));
+              (Strings{Ask(c, ZOVA_DISPID_TEST_IS_ADVISED), Ask(c, ZOVA_DISPID_SET_FULLSCREEN, Bool(true)), Ask(c, ZOVA_DISPID_DELETE), Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE),
+                       Ask(c, ZOVA_DISPID_TEST_RAISE_EVENT, I4(6), Variant())}));
+    ASSERT_EQ(S_OK, CallConsole(vm2.get(), ZOVA_DISPID_SET_FULLSCREEN, Bool(true)));
     EXPECT_EQ(Strings{"4(true)"}, other->Take(1, 150));
     EXPECT_TRUE(again->calls.empty());
-    EXPECT_EQ(S_OK, CallConsole(vm2.get(), kDelete));
+    EXPECT_EQ(S_OK, CallConsole(vm2.get(), ZOVA_DISPID_DELETE));
+}
+
+// The pixels a VM control's console holds for a real VM (TestSaveFrame's PPM), as "WxH" and the data.
+std::pair<std::string, std::vector<uint8_t>> Frame(IDispatch* vm) {
+    wchar_t folder[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, folder);
+    const std::wstring path = std::wstring(folder) + L"zova-frame-" + std::to_wstring(::GetCurrentProcessId()) + L".ppm";
+    if (FAILED(CallConsole(vm, ZOVA_DISPID_TEST_SAVE_FRAME, Str(path.c_str())))) return {};
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    int w = 0, h = 0;
+    std::vector<uint8_t> data;
+    if (f && fscanf(f, "P6 %d %d 255", &w, &h) == 2 && fgetc(f) == '\n') {
+        data.resize(static_cast<size_t>(w) * h * 3);
+        data.resize(fread(data.data(), 1, data.size(), f));
+    }
+    if (f) fclose(f);
+    ::DeleteFileW(path.c_str());
+    return {std::to_string(w) + "x" + std::to_string(h), data};
+}
+
+using zova::test::Bytes;
+constexpr int32_t kRaw = 0, kCopyRect = 1, kDesktopSize = -223;
+
+// The test server's first steps: version 3.8, VNC authentication with `password` (the Connect helper sends
+// "secret"), ServerInit of 32x16; false if the client's answer was wrong (the server then says so and ends).
+bool Greet(RfbPeer& peer, const char* password = "secret", const char* failure = "") {
+    const std::vector<uint8_t> challenge{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0xF0};
+    peer.Send(Bytes().Raw("RFB 003.008\n").U8(1).U8(2).v);
+    peer.Receive(13);  // version and security type
+    peer.Send(challenge);
+    uint8_t expected[16];
+    zova::rfb::VncAuthResponse(password, challenge.data(), expected);
+    const bool ok = peer.Receive(16) == std::vector<uint8_t>(expected, expected + 16);
+    peer.Send(ok ? Bytes().U32(0).v : Bytes().U32(1).Text(failure).v);
+    if (!ok) return false;
+    peer.Receive(1);  // shared
+    peer.Send(Bytes().U16(32).U16(16).Raw(std::string(16, '\0')).Text("vm-42").v);
+    peer.Receive(20 + 24 + 10);  // pixel format, encodings, first update request
+    return true;
+}
+
+uint8_t Shade(int x, int y, int c) { return static_cast<uint8_t>(c == 0 ? x * 8 : c == 1 ? y * 16 : 0x40 + x + y); }
+
+TEST_F(SharedConsole, DrivesARealVmOverRfb) {
+    IDispatch* c = vm.get();
+    std::vector<uint8_t> keys, pointer;
+    RfbTestServer server([&](RfbPeer& peer) {
+        if (!Greet(peer)) return;
+        // A full frame of known pixels, then its left half copied to the right.
+        Bytes frame = Bytes().U8(0).U8(0).U16(2).Rect(0, 0, 32, 16, kRaw);
+        for (int y = 0; y < 16; ++y) {
+            for (int x = 0; x < 32; ++x) frame.Pixel(Shade(x, y, 0) << 16 | Shade(x, y, 1) << 8 | Shade(x, y, 2));
+        }
+        peer.Send(frame.Rect(16, 0, 16, 16, kCopyRect).U16(0).U16(0).v);
+        peer.Receive(10);  // the next, incremental, update request
+        keys = peer.Receive(6 * 8, 15000);
+        pointer = peer.Receive(6, 15000);
+        peer.Send(Bytes().U8(0).U8(0).U16(1).Rect(0, 0, 40, 20, kDesktopSize).v);
+        peer.Receive(10);
+    });
+    const std::string host = "127.0.0.1:" + std::to_string(server.port());
+    ASSERT_EQ(S_OK, Connect(c, server.endpoint().c_str(), nullptr));
+    EXPECT_EQ((Strings{"1(UI4:2,'" + host + "','dc-west','vm-42',true,'')", "0(UI4:1,'Connected to " + host + "')",
+                       "3(I4:32,I4:16)"}),
+              sink->Take(3));
+    EXPECT_EQ("UI4:2", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
+    EXPECT_EQ("I4:16", Ask(c, ZOVA_DISPID_GET_SCREEN_HEIGHT));
+    std::vector<uint8_t> expected;
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 32; ++x) {
+            for (int k = 0; k < 3; ++k) expected.push_back(Shade(x % 16, y, k));
+        }
+    }
+    EXPECT_TRUE(PumpUntil([&] { return Frame(c).second == expected; }, 5000)) << Frame(c).first;
+
+    // Full screen: a window of the console's own over the whole screen, and back.
+    const DWORD pid = std::stoul(Ask(c, ZOVA_DISPID_TEST_PROCESS_ID).substr(4));
+    const auto fullScreenWindows = [pid] {
+        std::pair<DWORD, int> search{pid, 0};
+        ::EnumWindows([](HWND w, LPARAM p) {
+            auto* s = reinterpret_cast<std::pair<DWORD, int>*>(p);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(w, &owner);
+            RECT r{};
+            ::GetWindowRect(w, &r);
+            s->second += owner == s->first && ::IsWindowVisible(w) && r.right == ::GetSystemMetrics(SM_CXSCREEN);
+            return TRUE;
+        }, reinterpret_cast<LPARAM>(&search));
+        return search.second;
+    };
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SET_FULLSCREEN, Bool(true)));
+    EXPECT_EQ(Strings{"4(true)"}, sink->Take(1));
+    EXPECT_EQ(1, fullScreenWindows());
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SET_FULLSCREEN, Bool(false)));
+    EXPECT_EQ(Strings{"4(false)"}, sink->Take(1));
+    EXPECT_EQ(0, fullScreenWindows());
+    // No ExtendedDesktopSize from this server: a new size is refused, with a message.
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), CallConsole(c, ZOVA_DISPID_SET_SCREEN_SIZE, I4(800), I4(600)));
+    EXPECT_EQ(Strings{"0(UI4:3,'The server does not let clients change the screen size')"}, sink->Take(1));
+    // Ctrl, Alt, Delete down, then up in reverse.
+    ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SEND_CAD));
+    EXPECT_EQ(FromHex("040100000000FFE3" "040100000000FFE9" "040100000000FFFF"
+                      "040000000000FFFF" "040000000000FFE9" "040000000000FFE3"),
+              (PumpUntil([&] { return !keys.empty(); }, 5000), keys));
+    // The mouse in the 320x240 window, scaled to the 32x16 guest.
+    HWND consoleWindow = reinterpret_cast<HWND>(static_cast<LONG_PTR>(std::stol(Ask(c, ZOVA_DISPID_GET_HWND).substr(3))));
+    ::PostMessageW(consoleWindow, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(160, 120));
+    EXPECT_EQ(FromHex("0501" "0010" "0008"), (PumpUntil([&] { return !pointer.empty(); }, 15000), pointer));
+    // The server's new size, then its end.
+    EXPECT_EQ((Strings{"3(I4:40,I4:20)", "1(UI4:1,'" + host + "','dc-west','vm-42',false,'The server closed the connection')",
+                       "0(UI4:3,'The server closed the connection')"}),
+              sink->Take(3));
+    EXPECT_EQ("UI4:1", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
+}
+
+TEST_F(SharedConsole, ReportsRefusedFailedAndMalformedSessionsAndGoesOn) {
+    IDispatch* c = vm.get();
+    const struct {
+        const char* name;
+        std::function<void(RfbPeer&)> script;
+        std::string reason;
+        size_t before;  // events before the end: none, or connected, its message and the screen size
+    } cases[] = {
+        {"wrong password", [](RfbPeer& p) { Greet(p, "other", "no such luck"); }, "Authentication failed: no such luck", 0},
+        {"refused", [](RfbPeer& p) { p.Send(Bytes().Raw("RFB 003.003\n").U32(0).Text("too many clients").v); },
+         "The server refused the connection: too many clients", 0},
+        {"rectangle outside the screen",
+         [](RfbPeer& p) {
+             if (Greet(p)) p.Send(Bytes().U8(0).U8(0).U16(1).Rect(30, 10, 8, 8, kRaw).v), p.Receive(1, 3000);
+         },
+         "The server sent a malformed message: a rectangle 8x8 at 30,10 outside the 32x16 screen", 3},
+        {"oversized screen",
+         [](RfbPeer& p) {
+             if (Greet(p)) p.Send(Bytes().U8(0).U8(0).U16(1).Rect(0, 0, 60000, 60000, kDesktopSize).v), p.Receive(1, 3000);
+         },
+         "The server sent a malformed message: a screen of 60000x60000 pixels", 3},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        RfbTestServer server(k.script);
+        const std::string host = "127.0.0.1:" + std::to_string(server.port());
+        ASSERT_EQ(S_OK, Connect(c, server.endpoint().c_str(), nullptr));
+        Strings events = sink->Take(k.before + 2);
+        ASSERT_EQ(k.before + 2, events.size());
+        events.erase(events.begin(), events.begin() + k.before);
+        EXPECT_EQ((Strings{"1(UI4:1,'" + host + "','dc-west','vm-42',false,'" + k.reason + "')", "0(UI4:3,'" + k.reason + "')"}),
+                  events);
+        EXPECT_EQ("UI4:1", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
+    }
+    // Outside loopback without a policy value: refused before any connection, naming the policy.
+    const std::string policy = "The console's endpoint policy (AllowedEndpoints) is not set, which allows loopback addresses "
+                               "only, not host-01.lab.example:5900";
+    EXPECT_EQ(E_ACCESSDENIED, Connect(c, L"host-01.lab.example:5900", nullptr));
+    EXPECT_EQ((Strings{"1(UI4:1,'host-01.lab.example:5900','dc-west','vm-42',false,'" + policy + "')", "0(UI4:3,'" + policy + "')"}),
+              sink->Take(2));
+    EXPECT_EQ(E_INVALIDARG, Connect(c, L"host-01.lab.example:70000", nullptr));
+    // The simulated VM is there as before.
+    ASSERT_EQ(S_OK, Connect(c, L"host-01.lab.example", nullptr));
+    EXPECT_EQ("1(UI4:2,'host-01.lab.example','dc-west','vm-42',true,'')", sink->Take(2).at(0));
 }
 
 // (no-ready and no-register: see the launcher's tests of the console link.)
@@ -329,15 +492,15 @@ TEST(ConsoleFaults, ResultFaultsFailWrongTypeAndExitAndTheReadyEventComesLate) {
         Console console;
         console.Start(L"faults", 0);
         HostWindow window;
-        EXPECT_EQ(Failed(E_FAIL), Ask(console.object.get(), kGetFeatureFlags));
-        EXPECT_EQ("'wrong type'", Ask(console.object.get(), kCreateControl, Hwnd(window.hwnd), I4(0), I4(0), I4(9), I4(9)));
-        const ComPtr<IDispatch> vm = MakeControl(console.object.get(), window.hwnd, nullptr, kAttachControl);
+        EXPECT_EQ(Failed(E_FAIL), Ask(console.object.get(), ZOVA_DISPID_GET_FEATURE_FLAGS));
+        EXPECT_EQ("'wrong type'", Ask(console.object.get(), ZOVA_DISPID_CREATE_CONTROL, Hwnd(window.hwnd), I4(0), I4(0), I4(9), I4(9)));
+        const ComPtr<IDispatch> vm = MakeControl(console.object.get(), window.hwnd, nullptr, ZOVA_DISPID_ATTACH_CONTROL);
         ASSERT_TRUE(vm);
         // Operations without a fault are untouched; SendCAD ends the process inside the call.
         EXPECT_EQ((Strings{Failed(E_INVALIDARG), "'wrong type'", "I4:0", "I4:768"}),
-                  (Strings{Ask(vm.get(), kGetConnectionState), Ask(vm.get(), kGetScreenWidth), Ask(vm.get(), kGetFullscreen),
-                           Ask(vm.get(), kGetScreenHeight)}));
-        EXPECT_TRUE(FAILED(CallConsole(vm.get(), kSendCAD)));
+                  (Strings{Ask(vm.get(), ZOVA_DISPID_GET_CONNECTION_STATE), Ask(vm.get(), ZOVA_DISPID_GET_SCREEN_WIDTH), Ask(vm.get(), ZOVA_DISPID_GET_FULLSCREEN),
+                           Ask(vm.get(), ZOVA_DISPID_GET_SCREEN_HEIGHT)}));
+        EXPECT_TRUE(FAILED(CallConsole(vm.get(), ZOVA_DISPID_SEND_CAD)));
         EXPECT_EQ(7u, console.process.ExitCodeWithin(5000));
     }
     // Ready late, and registered before it; where the table refuses a
@@ -359,14 +522,14 @@ TEST(ConsoleLifetime, NonPersistentEndsAfterDeleteOnceReleasedOrAfterAGracePerio
     ComPtr<IDispatch> vm = MakeControl(released.object.get(), window.hwnd, sink.get()),
                       keptVm = MakeControl(kept.object.get(), window.hwnd, nullptr);
     ASSERT_TRUE(vm && keptVm);
-    ASSERT_EQ(S_OK, CallConsole(vm.get(), kUnadvise));
-    ASSERT_EQ(S_OK, CallConsole(vm.get(), kDelete));
-    ASSERT_EQ(S_OK, CallConsole(keptVm.get(), kDelete));
+    ASSERT_EQ(S_OK, CallConsole(vm.get(), ZOVA_DISPID_UNADVISE));
+    ASSERT_EQ(S_OK, CallConsole(vm.get(), ZOVA_DISPID_DELETE));
+    ASSERT_EQ(S_OK, CallConsole(keptVm.get(), ZOVA_DISPID_DELETE));
     const ULONGLONG deleted = ::GetTickCount64();
     // Deleted: while the client holds the control the process waits; it ends on release, or after a grace period.
     Pump(300);
     ASSERT_TRUE(released.process.running());
-    EXPECT_EQ("false", Ask(vm.get(), kTestIsAdvised));
+    EXPECT_EQ("false", Ask(vm.get(), ZOVA_DISPID_TEST_IS_ADVISED));
     vm.reset();
     EXPECT_EQ(0u, released.process.ExitCodeWithin(1500));
     EXPECT_EQ(MK_E_UNAVAILABLE, BindConsole(released.id, released.object));
@@ -394,8 +557,8 @@ TEST(ConsoleLifetime, WithoutItsParentNonPersistentEndsWhenNothingIsAttachedPers
     ASSERT_TRUE(vm && pVm);
     ASSERT_EQ(S_OK, Connect(pVm.get(), L"host-p", L"proxy-p:8080"));
     EXPECT_EQ(Strings{"1(UI4:2,'host-p','dc-west','vm-42',true,'')"}, sink->Take(1, 200)) << "and no message";
-    ASSERT_EQ(S_OK, CallConsole(pVm.get(), kUnadvise));
-    ASSERT_EQ(S_OK, CallConsole(pVm.get(), kDelete));
+    ASSERT_EQ(S_OK, CallConsole(pVm.get(), ZOVA_DISPID_UNADVISE));
+    ASSERT_EQ(S_OK, CallConsole(pVm.get(), ZOVA_DISPID_DELETE));
     pVm.reset(), p.object.reset();
     EXPECT_TRUE(a.process.running());
 
@@ -409,15 +572,15 @@ TEST(ConsoleLifetime, WithoutItsParentNonPersistentEndsWhenNothingIsAttachedPers
     EXPECT_EQ(0u, client.ExitCodeWithin(10000)) << "the step where console_client failed";
     ASSERT_TRUE(p.process.running());
     ASSERT_EQ(S_OK, BindConsole(p.id, p.object));
-    ASSERT_TRUE(pVm = MakeControl(p.object.get(), pWindow.hwnd, sink.get(), kAttachControl));
+    ASSERT_TRUE(pVm = MakeControl(p.object.get(), pWindow.hwnd, sink.get(), ZOVA_DISPID_ATTACH_CONTROL));
     EXPECT_EQ((Strings{"UI4:" + std::to_string(kPersistent | 1), "UI4:2", "I4:640", "I4:480"}),
-              (Strings{Ask(p.object.get(), kGetFeatureFlags), Ask(pVm.get(), kGetConnectionState),
-                       Ask(pVm.get(), kGetScreenWidth), Ask(pVm.get(), kGetScreenHeight)}));
+              (Strings{Ask(p.object.get(), ZOVA_DISPID_GET_FEATURE_FLAGS), Ask(pVm.get(), ZOVA_DISPID_GET_CONNECTION_STATE),
+                       Ask(pVm.get(), ZOVA_DISPID_GET_SCREEN_WIDTH), Ask(pVm.get(), ZOVA_DISPID_GET_SCREEN_HEIGHT)}));
 
     // B, with its control attached, stays; once our window (and the console's in it) is gone, it ends on release.
     Pump(300);
     ASSERT_TRUE(b.process.running());
-    EXPECT_EQ("UI4:1", Ask(vm.get(), kGetConnectionState));
+    EXPECT_EQ("UI4:1", Ask(vm.get(), ZOVA_DISPID_GET_CONNECTION_STATE));
     ::DestroyWindow(window.hwnd);
     Pump(300);
     ASSERT_TRUE(b.process.running());
@@ -427,7 +590,7 @@ TEST(ConsoleLifetime, WithoutItsParentNonPersistentEndsWhenNothingIsAttachedPers
     // While attached, P's idle limit does not run; once idle, it ends after the limit, not before, and revokes.
     Pump(2200);
     ASSERT_TRUE(p.process.running());
-    ASSERT_EQ(S_OK, CallConsole(pVm.get(), kDelete));
+    ASSERT_EQ(S_OK, CallConsole(pVm.get(), ZOVA_DISPID_DELETE));
     pVm.reset(), p.object.reset();
     const ULONGLONG deleted = ::GetTickCount64();
     EXPECT_EQ(0u, p.process.ExitCodeWithin(6000));

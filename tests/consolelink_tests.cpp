@@ -14,7 +14,7 @@
 #include "pluginlog/pluginLogFile.h"
 #include "tests/logTestSupport.h"
 #include "win32/plugin/consoleCall.h"
-#include "win32/plugin/consoleDispids.h"
+#include "zova/consoleContract.h"
 #include "win32/plugin/procControl.h"
 #include "win32/plugin/vmControlEventDisp.h"
 
@@ -286,7 +286,7 @@ TEST(ConsoleAttach, FailuresReleaseWhatWasMadeAndLeaveTheOutputs) {
     ComPtr<FakeConsole> process = FakeConsole::Make(), control = FakeConsole::Make(), keep = FakeConsole::Make();
     RotEntry entry(L"ZOVA_MONIKER_attach", process->identity());
     TestWindow window(300, 200);
-    control->failures[kAdvise] = E_INVALIDARG;
+    control->failures[ZOVA_DISPID_ADVISE] = E_INVALIDARG;
     const std::string bind = "Binding to [ZOVA_MONIKER_attach]", bound = "BindToObject succeeded";
     // A result of another type than a dispatch; a console that refuses the sink (the control made for it goes
     // as well, without Unadvise or Delete); no console of the ID.
@@ -297,7 +297,7 @@ TEST(ConsoleAttach, FailuresReleaseWhatWasMadeAndLeaveTheOutputs) {
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.log.back());
-        process->results[kAttachControl] = std::move(c.made);
+        process->results[ZOVA_DISPID_ATTACH_CONTROL] = std::move(c.made);
         const ULONG processRefs = process->ref_count(), controlRefs = control->ref_count();
         ComPtr<IDispatch> outProcess(keep.get()), outControl(keep.get());
         LogTail log;
@@ -307,7 +307,7 @@ TEST(ConsoleAttach, FailuresReleaseWhatWasMadeAndLeaveTheOutputs) {
         EXPECT_EQ(controlRefs, control->ref_count());
         EXPECT_TRUE(outProcess.get() == keep.get() && outControl.get() == keep.get());
     }
-    EXPECT_EQ((Calls{{kAdvise, 1}}), control->calls);
+    EXPECT_EQ((Calls{{ZOVA_DISPID_ADVISE, 1}}), control->calls);
 }
 
 TEST(ConsoleWindow, EachWayOfNotFittingSaysWhy) {
@@ -320,11 +320,11 @@ TEST(ConsoleWindow, EachWayOfNotFittingSaysWhy) {
     zova::ResizeVMWindow(nullptr, nullptr);
     EXPECT_TRUE(vm->calls.empty());
     zova::ResizeVMWindow(parent.hwnd, nullptr);
-    vm->results[kGetHWND] = Variant::Bool(true);
+    vm->results[ZOVA_DISPID_GET_HWND] = Variant::Bool(true);
     zova::ResizeVMWindow(parent.hwnd, vm.get());
-    vm->results[kGetHWND] = Variant::I4(0x7ff0);
+    vm->results[ZOVA_DISPID_GET_HWND] = Variant::I4(0x7ff0);
     zova::ResizeVMWindow(parent.hwnd, vm.get());
-    vm->failures[kGetHWND] = RPC_E_DISCONNECTED;
+    vm->failures[ZOVA_DISPID_GET_HWND] = RPC_E_DISCONNECTED;
     zova::ResizeVMWindow(parent.hwnd, vm.get());
     EXPECT_EQ((Messages{"ResizeVMWindow: no VM control", "Invoke failed for GetHWND: -2147352571",
                         "No window assiciated with the VM control", "Invoke failed for GetHWND: " + Dec(RPC_E_DISCONNECTED)}),
@@ -334,14 +334,14 @@ TEST(ConsoleWindow, EachWayOfNotFittingSaysWhy) {
 TEST(ConsoleTeardown, UnadviseThenDeleteThenBothReferencesGoWhateverTheConsoleSays) {
     for (const bool refuse : {false, true}) {
         ComPtr<FakeConsole> processObject = FakeConsole::Make(), vmObject = FakeConsole::Make();
-        if (refuse) vmObject->failures = {{kUnadvise, E_UNEXPECTED}, {kDelete, RPC_E_DISCONNECTED}};
+        if (refuse) vmObject->failures = {{ZOVA_DISPID_UNADVISE, E_UNEXPECTED}, {ZOVA_DISPID_DELETE, RPC_E_DISCONNECTED}};
         ComPtr<IDispatch> process(processObject.get()), control(vmObject.get());
         LogTail log;
         zova::TeardownVMControl(process, control);
         EXPECT_FALSE(process || control);
         EXPECT_EQ(std::make_pair(1ul, 1ul), std::make_pair(processObject->ref_count(), vmObject->ref_count()));
         EXPECT_TRUE(processObject->calls.empty());
-        EXPECT_EQ((Calls{{kUnadvise, 0}, {kDelete, 0}}), vmObject->calls);
+        EXPECT_EQ((Calls{{ZOVA_DISPID_UNADVISE, 0}, {ZOVA_DISPID_DELETE, 0}}), vmObject->calls);
         const Messages refused{"Unadvise failed: " + Dec(E_UNEXPECTED),
                                "VM control Delete() failed: " + Dec(RPC_E_DISCONNECTED)};
         EXPECT_EQ(refuse ? refused : Messages{}, log.messages());
@@ -391,7 +391,7 @@ struct ConsoleStart : Dispatcher {
     }
     // The console window's rectangle in the client coordinates of `parent`.
     std::vector<LONG> Placed(IDispatch* vmControl, HWND parent) {
-        const HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(Ask(vmControl, kGetHWND, VT_I4).get().lVal));
+        const HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(Ask(vmControl, ZOVA_DISPID_GET_HWND, VT_I4).get().lVal));
         EXPECT_EQ(parent, GetParent(window));
         RECT r{};
         GetWindowRect(window, &r);
@@ -437,7 +437,7 @@ TEST_F(ConsoleStart, StartsFitsDeliversTearsDownAndAPersistentConsoleIsAttachedA
     LogTail quiet;
     zova::ResizeVMWindow(first.hwnd, control.get());
     EXPECT_EQ((std::vector<LONG>{0, 0, 640, 480}), Placed(control.get(), first.hwnd));
-    EXPECT_EQ(S_OK, zova::CallConsole(control.get(), kSetScreenSize, I4(1280), I4(1024)));
+    EXPECT_EQ(S_OK, zova::CallConsole(control.get(), ZOVA_DISPID_SET_SCREEN_SIZE, I4(1280), I4(1024)));
     EXPECT_TRUE(EventArrives("onScreenSizeChange(1280,1024)"));
 
     // A reference of the test's own shows what the teardown did to the console's control.
@@ -454,7 +454,7 @@ TEST_F(ConsoleStart, StartsFitsDeliversTearsDownAndAPersistentConsoleIsAttachedA
     ASSERT_EQ(S_OK, zova::AttachConsoleAndControl(id, other.hwnd, RECT{5, 6, 305, 196}, sink.get(), process, control));
     EXPECT_EQ(bound, attachLog.messages());
     EXPECT_EQ((std::vector<LONG>{5, 6, 305, 196}), Placed(control.get(), other.hwnd));
-    EXPECT_EQ(S_OK, zova::CallConsole(control.get(), kGrabInput));
+    EXPECT_EQ(S_OK, zova::CallConsole(control.get(), ZOVA_DISPID_GRAB_INPUT));
     EXPECT_TRUE(EventArrives("onGrabStateChange(1)"));
     zova::TeardownVMControl(process, control);
     EXPECT_TRUE(EndsWithin(15000)) << "ends at its idle limit";

@@ -9,23 +9,21 @@
 #include "tests/controlFakes.h"
 #include "tests/ownLog.h"
 #include "win32/plugin/consoleCall.h"
-#include "win32/plugin/consoleDispids.h"
+#include "zova/consoleContract.h"
 
 using comfw::ComPtr;
 using comfw::Variant;
 using zova::ZOVAEmbeddedCtl;
 using zova::test::LogMark;
-namespace console = zova::console;
 
 namespace {
 
-constexpr DISPID kTestIsAdvised = 1002, kTestProcessId = 1004;  // test hooks of the console's VM control
-const std::vector<DISPID> kTeardown{console::kUnadvise, console::kDelete};
+const std::vector<DISPID> kTeardown{ZOVA_DISPID_UNADVISE, ZOVA_DISPID_DELETE};
 
 // The console window the VM control names, or null.
 HWND ConsoleWindow(IDispatch* vm) {
     Variant handle;
-    if (FAILED(zova::CallConsoleFor(vm, console::kGetHWND, VT_I4, handle))) return nullptr;
+    if (FAILED(zova::CallConsoleFor(vm, ZOVA_DISPID_GET_HWND, VT_I4, handle))) return nullptr;
     return reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle.get().lVal));
 }
 
@@ -40,7 +38,7 @@ std::string Place(HWND window) {
 
 bool IsAdvised(IDispatch* realVm) {
     Variant advised;
-    return SUCCEEDED(zova::CallConsoleFor(realVm, kTestIsAdvised, VT_BOOL, advised)) &&
+    return SUCCEEDED(zova::CallConsoleFor(realVm, ZOVA_DISPID_TEST_IS_ADVISED, VT_BOOL, advised)) &&
            advised.get().boolVal == VARIANT_TRUE;
 }
 
@@ -70,7 +68,7 @@ protected:
     HANDLE Start(const wchar_t* config) {
         Variant pid;
         if (rig.Startup(config) == S_OK &&
-            SUCCEEDED(zova::CallConsoleFor(rig.link.realVm.get(), kTestProcessId, VT_UI4, pid)))
+            SUCCEEDED(zova::CallConsoleFor(rig.link.realVm.get(), ZOVA_DISPID_TEST_PROCESS_ID, VT_UI4, pid)))
             process = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid.get().ulVal);
         return process;
     }
@@ -135,7 +133,7 @@ TEST_F(EndToEnd, ShutdownUnadvisesAndDeletesAndTheConsoleEnds) {
     grabbed.ulVal = 1;
     DISPPARAMS params{&grabbed, nullptr, 1, 0};
     const auto raise = [&] {
-        return rig.link.sink->Invoke(console::kOnGrabStateChange, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+        return rig.link.sink->Invoke(ZOVA_EVENTID_GRAB_STATE_CHANGE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
                                      &params, nullptr, nullptr, nullptr);
     };
     ASSERT_EQ(S_OK, raise());

@@ -16,7 +16,7 @@
 #include "tests/controlFakes.h"
 #include "tests/ownLog.h"
 #include "win32/plugin/consoleCall.h"
-#include "win32/plugin/consoleDispids.h"
+#include "zova/consoleContract.h"
 
 using comfw::Bstr;
 using comfw::Variant;
@@ -24,7 +24,6 @@ using Ctl = zova::ZOVAEmbeddedCtl;
 
 namespace {
 
-constexpr DISPID kTestLastConnectArgs = 1000, kTestCADCount = 1003;  // test hooks of the console's VM control
 
 const wchar_t* const kFaults[3] = {
     nullptr,
@@ -46,7 +45,7 @@ Bstr Text(const wchar_t* text) { return Bstr::Attach(::SysAllocString(text)); }
 // The arguments of the console's last Connect as "<vt> <text or bool>".
 std::vector<std::wstring> LastConnectArgs(IDispatch* vm) {
     Variant args;
-    EXPECT_EQ(S_OK, zova::CallConsoleInto(vm, kTestLastConnectArgs, args.ptr()));
+    EXPECT_EQ(S_OK, zova::CallConsoleInto(vm, ZOVA_DISPID_TEST_LAST_CONNECT_ARGS, args.ptr()));
     std::vector<std::wstring> out;
     for (const Variant& a : zova::test::Elements(args.get()))
         out.push_back(std::to_wstring(a.vt()) + L" " +
@@ -55,7 +54,7 @@ std::vector<std::wstring> LastConnectArgs(IDispatch* vm) {
 }
 const Op kCADCount = [](Ctl* c, LONG& out) {  // the console's count of Ctrl-Alt-Delete sequences
     Variant n;
-    const HRESULT hr = zova::CallConsoleInto(c->vm_control(), kTestCADCount, n.ptr());
+    const HRESULT hr = zova::CallConsoleInto(c->vm_control(), ZOVA_DISPID_TEST_CAD_COUNT, n.ptr());
     out = n.vt() == VT_UI4 ? LONG(n.get().ulVal) : -1;
     return hr;
 };
@@ -184,10 +183,10 @@ TEST(SessionOpsInProcess, FeatureOffLeavesNullStringsAndTheProxySlotNull) {
     control->set_console_link(link);
     Bstr id, host = Text(L"h");
     ASSERT_EQ(S_OK, control->startup(2, ZOVA_EVENT_MESSAGES, nullptr, id.put()));
-    link.process->AnswerUI4(zova::console::kGetFeatureFlags, 2 | 4 | 8 | 16);  // every feature but the proxy
+    link.process->AnswerUI4(ZOVA_DISPID_GET_FEATURE_FLAGS, 2 | 4 | 8 | 16);  // every feature but the proxy
     ASSERT_EQ(S_OK, control->connect(host.get(), nullptr, VARIANT_FALSE, nullptr, nullptr, nullptr, nullptr, nullptr,
                                      nullptr));
-    const auto* call = link.vm->LastCall(zova::console::kConnect);
+    const auto* call = link.vm->LastCall(ZOVA_DISPID_CONNECT);
     ASSERT_NE(nullptr, call);
     ASSERT_EQ(10u, call->args.size());
     for (int i : {1, 3, 4, 5, 6, 7, 8, 9}) {

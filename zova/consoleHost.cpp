@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "zova/consoleContract.h"
 #include "zova/vmControl.h"
 
 namespace zova::console {
@@ -16,6 +17,10 @@ constexpr UINT kGraceMs = 3000;
 // often: a client process that ends does not always tell its console.
 constexpr UINT_PTR kWatchTimer = 3;
 constexpr UINT kWatchMs = 1000;
+
+comfw::Variant TextArg(const std::wstring& s) {
+    return comfw::Variant::OwnBstr(::SysAllocStringLen(s.data(), static_cast<UINT>(s.size())));
+}
 
 }  // namespace
 
@@ -72,8 +77,65 @@ void ConsoleHost::Raise(VMControl* to, DISPID id, std::vector<comfw::Variant> ar
     }
 }
 
+void ConsoleHost::RaiseConnectionState(ULONG state, bool userRequested, const std::wstring& reason) noexcept {
+    try {
+        std::vector<comfw::Variant> args;
+        args.push_back(comfw::Variant::UI4(state));
+        args.push_back(TextArg(session_.host));
+        args.push_back(TextArg(session_.datacenter));
+        args.push_back(TextArg(session_.moid));
+        args.push_back(comfw::Variant::Bool(userRequested));
+        args.push_back(TextArg(reason));
+        Raise(nullptr, ZOVA_EVENTID_CONNECTION_STATE_CHANGE, std::move(args));
+    } catch (...) {
+    }
+}
+
+void ConsoleHost::RaiseMessage(ULONG type, const std::wstring& text) noexcept {
+    if (options_.messageMode != kEventMessages) return;
+    try {
+        std::vector<comfw::Variant> args;
+        args.push_back(comfw::Variant::UI4(type));
+        args.push_back(TextArg(text));
+        Raise(nullptr, ZOVA_EVENTID_MESSAGE, std::move(args));
+    } catch (...) {
+    }
+}
+
+void ConsoleHost::RaiseScreenSize() noexcept {
+    try {
+        std::vector<comfw::Variant> args;
+        args.push_back(comfw::Variant::I4(session_.screenWidth));
+        args.push_back(comfw::Variant::I4(session_.screenHeight));
+        Raise(nullptr, ZOVA_EVENTID_SCREEN_SIZE_CHANGE, std::move(args));
+    } catch (...) {
+    }
+}
+
+void ConsoleHost::SetGrabState(ULONG state) noexcept {
+    if (session_.grabState == state) return;
+    session_.grabState = state;
+    try {
+        std::vector<comfw::Variant> args;
+        args.push_back(comfw::Variant::UI4(state));
+        Raise(nullptr, ZOVA_EVENTID_GRAB_STATE_CHANGE, std::move(args));
+    } catch (...) {
+    }
+}
+
+void ConsoleHost::ShowFullScreen(bool on) noexcept {
+    if (!on || !rfb_.active()) {
+        fullScreen_.reset();
+        return;
+    }
+    if (fullScreen_) return;
+    fullScreen_.reset(new (std::nothrow) FullScreenWindow(*this));
+    if (fullScreen_ && !fullScreen_->Show()) fullScreen_.reset();
+}
+
 void ConsoleHost::Repaint() noexcept {
     for (VMControl* control : controls_) control->Repaint();
+    if (fullScreen_) fullScreen_->Repaint();
 }
 
 void ConsoleHost::ScheduleLifetimeCheck() noexcept {
@@ -143,6 +205,10 @@ LRESULT ConsoleHost::HandleMessage(UINT msg, WPARAM wp, LPARAM, bool& handled) n
         case kFireEventsMessage:
             handled = true;
             FireQueued();
+            return 0;
+        case RfbLink::kNoticeMessage:
+            handled = true;
+            rfb_.TakeNotices();
             return 0;
         case kCheckLifetimeMessage:
             handled = true;

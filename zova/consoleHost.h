@@ -22,12 +22,15 @@
 #include <windows.h>
 #include <oaidl.h>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "comfw/comPtr.h"
 #include "comfw/variant.h"
 #include "comfw/window.h"
 #include "zova/commandLine.h"
+#include "zova/fullScreenWindow.h"
+#include "zova/rfbLink.h"
 #include "zova/vmSession.h"
 
 namespace zova::console {
@@ -58,6 +61,21 @@ public:
     // Redraws every control's window after the session changed.
     void Repaint() noexcept;
 
+    // The session's events for every advised control: the connection state
+    // with the session's host, datacenter and VM id; a message for the user
+    // (in the event message mode only); the session's screen size.
+    void RaiseConnectionState(ULONG state, bool userRequested, const std::wstring& reason) noexcept;
+    void RaiseMessage(ULONG type, const std::wstring& text) noexcept;
+    void RaiseScreenSize() noexcept;
+    // Sets the session's grab state and raises its event if it changed.
+    void SetGrabState(ULONG state) noexcept;
+
+    // The link to a real VM (host:port endpoints).
+    RfbLink& rfb() noexcept { return rfb_; }
+    // The real VM's full-screen window, shown while the session is in full
+    // screen and a real VM is connected.
+    void ShowFullScreen(bool on) noexcept;
+
     // Re-checks the lifetime rules once the current call has returned.
     void ScheduleLifetimeCheck() noexcept;
     void NoteControlDeleted() noexcept { deletedAny_ = true; ScheduleLifetimeCheck(); }
@@ -81,6 +99,8 @@ private:
     ConsoleOptions options_;
     DWORD idleLimitMs_;
     VmSession session_;
+    RfbLink rfb_{*this};
+    std::unique_ptr<FullScreenWindow> fullScreen_;
     std::vector<VMControl*> controls_;
     std::deque<Pending> queue_;
     bool firing_ = false;

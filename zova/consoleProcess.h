@@ -7,7 +7,7 @@
 
 #include "comfw/comObject.h"
 #include "zova/consoleDispatch.h"
-#include "zova/zovaConsole.h"
+#include "zova/consoleContract.h"
 
 namespace zova::console {
 

@@ -6,7 +6,9 @@
 // ID that the control waits for, and serves its objects from an STA message
 // loop until the lifetime rules of ConsoleHost end it. It also watches the
 // parent process: a non-persistent console whose parent has gone ends once no
-// control is attached. Fault switches for tests: see faults.h.
+// control is attached. Fault switches for tests: see faults.h. What Connect's
+// host argument selects (an RFB server or the simulated VM): see rfbLink.h and
+// endpointPolicy.h.
 #include <windows.h>
 #include <ole2.h>
 #include <objbase.h>
@@ -17,6 +19,7 @@
 #include "comfw/comPtr.h"
 #include "comfw/hresult.h"
 #include "zova/commandLine.h"
+#include "zova/consoleContract.h"
 #include "zova/consoleHost.h"
 #include "zova/consoleProcess.h"
 #include "zova/faults.h"
@@ -104,7 +107,11 @@ int Run() {
     if (!ParseCommandLine(::GetCommandLineW(), options, error)) {
         return Fail(kExitBadCommandLine,
                     error + L"\nusage: velmora-zova.exe --parent-PID <pid> --instance-ID \"<id>\" --modes <n> "
-                            L"--message-mode <n> --features <n>");
+                            L"--message-mode <n> --features <n>\n"
+                            L"Connect's host argument: host:port (or [IPv6]:port) is an RFB server, reached only if "
+                            L"the AllowedEndpoints policy under HKLM or HKCU\\Software\\Velmora\\Remote Console "
+                            L"allows it (loopback only when unset), with VNC authentication by the password; a host "
+                            L"name without a port is the simulated VM.");
     }
     if (!InitActiveFaults(error)) return Fail(kExitBadCommandLine, L"ZOVA_CONSOLE_FAULTS: " + error);
     const Faults& faults = ActiveFaults();
@@ -123,14 +130,14 @@ int Run() {
 
         RotRegistration registration;
         if (!faults.noRegister) {
-            const HRESULT hr = registration.Register(process->identity(), L"ZOVA_MONIKER_" + options.instanceId);
+            const HRESULT hr = registration.Register(process->identity(), kMonikerPrefix + options.instanceId);
             if (FAILED(hr)) {
                 code = Fail(kExitStartFailed, L"cannot register in the running object table: " + std::to_wstring(hr));
             }
         }
         if (code == kExitOk) {
             if (faults.readyDelayMs) ::Sleep(faults.readyDelayMs);
-            if (!faults.noReady) SignalReady(L"ZOVA_EVENT_" + options.instanceId);
+            if (!faults.noReady) SignalReady(kReadyEventPrefix + options.instanceId);
 
             // No such process (any more): it has gone already.
             HANDLE parent = ::OpenProcess(SYNCHRONIZE, FALSE, options.parentPid);

@@ -1,6 +1,5 @@
+// The VM control's operations and test hooks.
 #include "zova/vmControl.h"
-
-#include "comfw/foreignPrint.h"
 
 #include <olectl.h>
 #include <string>
@@ -10,6 +9,8 @@
 #include "comfw/hresult.h"
 #include "comfw/safeArray.h"
 #include "zova/consoleHost.h"
+#include "zova/endpointPolicy.h"
+#include "zova/screenFile.h"
 
 namespace zova::console {
 namespace {
@@ -37,15 +38,6 @@ std::wstring TextOfVariant(const VARIANT& v) {
     return v.vt == VT_BSTR && v.bstrVal ? std::wstring(v.bstrVal, ::SysStringLen(v.bstrVal)) : std::wstring();
 }
 
-const wchar_t* GrabText(ULONG state) {
-    switch (state) {
-        case kGrabbed: return L"grabbed";
-        case kUngrabbedHard: return L"released";
-        case kUngrabbedSoft: return L"released (soft)";
-        default: return L"?";
-    }
-}
-
 }  // namespace
 
 // Every operation but the test hooks refuses a deleted control.
@@ -53,115 +45,6 @@ const wchar_t* GrabText(ULONG state) {
     do {                    \
         if (deleted_) return E_UNEXPECTED; \
     } while (0)
-
-VMControl::VMControl(ConsoleHost& host, bool attached) noexcept : host_(host), attachedByAttach_(attached) {
-    host_.ControlObjectMade();
-}
-
-VMControl::~VMControl() {
-    host_.RemoveControl(this);
-    deleting_ = true;
-    if (hwnd() && ::IsWindow(hwnd())) ::DestroyWindow(hwnd());
-    host_.ControlObjectGone();
-}
-
-HRESULT VMControl::CreateIn(HWND parent, const RECT& rect) noexcept {
-    if (!parent || !::IsWindow(parent)) return E_INVALIDARG;
-    const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-    if (!CreateWindowFor(parent, &rect, L"VM console", style, 0)) return comfw::LastErrorHresult();
-    parent_ = parent;
-    try {
-        host_.AddControl(this);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
-}
-
-// A client that ended without Delete may leave this window behind, orphaned
-// and never told: the client's window is what shows whether it is still there.
-bool VMControl::attached() const noexcept {
-    return !deleted_ && hwnd() && ::IsWindow(hwnd()) && ::IsWindow(parent_);
-}
-
-void VMControl::Repaint() noexcept {
-    if (hwnd()) ::InvalidateRect(hwnd(), nullptr, TRUE);
-}
-
-void VMControl::OnFinalMessage(HWND) noexcept {
-    // The parent window went away without Delete: this control is detached.
-    if (!deleting_) host_.ScheduleLifetimeCheck();
-}
-
-LRESULT VMControl::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) noexcept {
-    if (msg == comfw::ForeignPrintMessage()) {
-        // A client process asks for the guest screen's pixels (screenshots).
-        handled = true;
-        return comfw::AnswerForeignPrint(hwnd(), wp, lp);
-    }
-    if (msg == WM_ERASEBKGND) {
-        handled = true;
-        return 1;  // WM_PAINT fills the whole window
-    }
-    if (msg == WM_PRINTCLIENT) {
-        handled = true;
-        Paint(reinterpret_cast<HDC>(wp));
-        return 0;
-    }
-    if (msg == WM_PAINT) {
-        handled = true;
-        PAINTSTRUCT ps;
-        if (HDC dc = ::BeginPaint(hwnd(), &ps)) {
-            Paint(dc);
-            ::EndPaint(hwnd(), &ps);
-        }
-        return 0;
-    }
-    return 0;
-}
-
-void VMControl::Paint(HDC dc) noexcept {
-    RECT client{};
-    ::GetClientRect(hwnd(), &client);
-    HBRUSH background = ::CreateSolidBrush(RGB(18, 22, 30));
-    ::FillRect(dc, &client, background);
-    ::DeleteObject(background);
-    ::SetBkMode(dc, TRANSPARENT);
-    HGDIOBJ oldFont = ::SelectObject(dc, ::GetStockObject(ANSI_FIXED_FONT));
-
-    const VmSession& s = host_.session();
-    std::vector<std::wstring> lines;
-    try {
-        lines.push_back(L"Guest console  [" + host_.options().instanceId + L"]" +
-                        (attachedByAttach_ ? L"  (attached)" : L""));
-        lines.push_back(L"");
-        if (s.connectionState == kConnected) {
-            lines.push_back(L"Connection:   connected to " + s.host + L" as " + s.user);
-            lines.push_back(L"VM:           " + s.moid + L" in " + s.datacenter);
-            lines.push_back(L"Proxy:        " + (s.proxy.empty() ? std::wstring(L"none") : s.proxy));
-        } else {
-            lines.push_back(L"Connection:   disconnected");
-        }
-        lines.push_back(L"Screen:       " + std::to_wstring(s.screenWidth) + L" x " + std::to_wstring(s.screenHeight));
-        lines.push_back(std::wstring(L"Full screen:  ") + (s.fullscreen ? L"on" : L"off"));
-        lines.push_back(std::wstring(L"Input:        ") + GrabText(s.grabState));
-        lines.push_back(L"Ctrl-Alt-Del: " + std::to_wstring(s.cadCount));
-        for (const VirtualDevice& d : s.virtualDevices) {
-            lines.push_back(L"Device " + d.key + L": " +
-                            (d.state == kDeviceConnected ? L"connected to " + d.backingKey : L"disconnected"));
-        }
-    } catch (...) {
-        lines.clear();
-    }
-    const COLORREF colors[] = {RGB(120, 200, 255), RGB(220, 220, 220)};
-    int y = 8;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        ::SetTextColor(dc, colors[i == 0 ? 0 : 1]);
-        ::TextOutW(dc, 10, y, lines[i].c_str(), static_cast<int>(lines[i].size()));
-        y += 18;
-    }
-    ::SelectObject(dc, oldFont);
-}
 
 STDMETHODIMP VMControl::Connect(VARIANT hostname, VARIANT sslThumbprint, VARIANT allowSSLErrors,
                                 VARIANT cloneSessionTicket, VARIANT username, VARIANT password, VARIANT moid,
@@ -183,18 +66,30 @@ STDMETHODIMP VMControl::Connect(VARIANT hostname, VARIANT sslThumbprint, VARIANT
         }
         const std::wstring host = TextOfVariant(hostname);
         if (host.empty()) return E_INVALIDARG;
+        Endpoint endpoint;
+        const HostForm form = ParseHost(host, endpoint);
+        if (form == HostForm::kInvalid) return E_INVALIDARG;
 
-        s.connectionState = kConnected;
+        // A new connection replaces the real VM's session, if any.
+        host_.rfb().Stop();
         s.host = host;
         s.user = TextOfVariant(username);
         s.moid = TextOfVariant(moid);
         s.datacenter = TextOfVariant(datacenter);
         s.proxy = TextOfVariant(proxy);
-        host_.Raise(nullptr, 1,
+        if (form == HostForm::kRfb) {
+            // Connected, or not, once the reader has shaken hands: events.
+            s.connectionState = kDisconnected;
+            const HRESULT hr = host_.rfb().Connect(endpoint, TextOfVariant(password));
+            host_.Repaint();
+            return hr;
+        }
+        s.connectionState = kConnected;
+        host_.Raise(nullptr, ZOVA_EVENTID_CONNECTION_STATE_CHANGE,
                     MakeArgs(comfw::Variant::UI4(kConnected), Text(s.host), Text(s.datacenter), Text(s.moid),
                              comfw::Variant::Bool(true), Text(L"")));
         if (host_.options().messageMode == kEventMessages) {
-            host_.Raise(nullptr, 0, MakeArgs(comfw::Variant::UI4(kMessageInfo), Text(L"Connected to " + s.host)));
+            host_.Raise(nullptr, ZOVA_EVENTID_MESSAGE, MakeArgs(comfw::Variant::UI4(kMessageInfo), Text(L"Connected to " + s.host)));
         }
         host_.Repaint();
         return S_OK;
@@ -207,7 +102,8 @@ STDMETHODIMP VMControl::Disconnect() noexcept {
     ZOVA_REQUIRE_LIVE();
     VmSession& s = host_.session();
     try {
-        host_.Raise(nullptr, 1,
+        host_.rfb().Stop();
+        host_.Raise(nullptr, ZOVA_EVENTID_CONNECTION_STATE_CHANGE,
                     MakeArgs(comfw::Variant::UI4(kDisconnected), Text(s.host), Text(s.datacenter), Text(s.moid),
                              comfw::Variant::Bool(true), Text(L"")));
         s.connectionState = kDisconnected;
@@ -250,7 +146,8 @@ STDMETHODIMP VMControl::SetFullscreen(VARIANT_BOOL fullscreen) noexcept {
     ZOVA_REQUIRE_LIVE();
     try {
         host_.session().fullscreen = fullscreen != VARIANT_FALSE;
-        host_.Raise(nullptr, 4, MakeArgs(comfw::Variant::Bool(fullscreen != VARIANT_FALSE)));
+        host_.ShowFullScreen(fullscreen != VARIANT_FALSE);
+        host_.Raise(nullptr, ZOVA_EVENTID_FULLSCREEN_CHANGE, MakeArgs(comfw::Variant::Bool(fullscreen != VARIANT_FALSE)));
         host_.Repaint();
         return S_OK;
     } catch (...) {
@@ -262,9 +159,12 @@ STDMETHODIMP VMControl::SetScreenSize(LONG width, LONG height) noexcept {
     ZOVA_REQUIRE_LIVE();
     if (width <= 0 || height <= 0) return E_INVALIDARG;
     try {
+        // A real VM takes a new size when its server agrees; the size event
+        // follows from the server's answer.
+        if (host_.rfb().active()) return host_.rfb().SetScreenSize(width, height);
         host_.session().screenWidth = width;
         host_.session().screenHeight = height;
-        host_.Raise(nullptr, 3, MakeArgs(comfw::Variant::I4(width), comfw::Variant::I4(height)));
+        host_.Raise(nullptr, ZOVA_EVENTID_SCREEN_SIZE_CHANGE, MakeArgs(comfw::Variant::I4(width), comfw::Variant::I4(height)));
         host_.Repaint();
         return S_OK;
     } catch (...) {
@@ -290,7 +190,7 @@ STDMETHODIMP VMControl::GrabInput() noexcept {
     ZOVA_REQUIRE_LIVE();
     try {
         host_.session().grabState = kGrabbed;
-        host_.Raise(nullptr, 2, MakeArgs(comfw::Variant::UI4(kGrabbed)));
+        host_.Raise(nullptr, ZOVA_EVENTID_GRAB_STATE_CHANGE, MakeArgs(comfw::Variant::UI4(kGrabbed)));
         host_.Repaint();
         return S_OK;
     } catch (...) {
@@ -302,7 +202,7 @@ STDMETHODIMP VMControl::UngrabInput() noexcept {
     ZOVA_REQUIRE_LIVE();
     try {
         host_.session().grabState = kUngrabbedHard;
-        host_.Raise(nullptr, 2, MakeArgs(comfw::Variant::UI4(kUngrabbedHard)));
+        host_.Raise(nullptr, ZOVA_EVENTID_GRAB_STATE_CHANGE, MakeArgs(comfw::Variant::UI4(kUngrabbedHard)));
         host_.Repaint();
         return S_OK;
     } catch (...) {
@@ -324,7 +224,7 @@ STDMETHODIMP VMControl::SetInputRelease(VARIANT_BOOL release) noexcept {
         host_.session().inputRelease = release != VARIANT_FALSE;
         if (release != VARIANT_FALSE) {
             host_.session().grabState = kUngrabbedSoft;
-            host_.Raise(nullptr, 2, MakeArgs(comfw::Variant::UI4(kUngrabbedSoft)));
+            host_.Raise(nullptr, ZOVA_EVENTID_GRAB_STATE_CHANGE, MakeArgs(comfw::Variant::UI4(kUngrabbedSoft)));
             host_.Repaint();
         }
         return S_OK;
@@ -395,16 +295,17 @@ STDMETHODIMP VMControl::GetPhysicalClientDeviceDetails(BSTR key, VARIANT* detail
 STDMETHODIMP VMControl::SendCAD() noexcept {
     ZOVA_REQUIRE_LIVE();
     ++host_.session().cadCount;
+    host_.rfb().SendCAD();
     host_.Repaint();
     return S_OK;
 }
 
 void VMControl::RaiseDeviceEvents(ULONG state, const std::wstring& virtualKey, const std::wstring& physicalKey) {
     const VmSession& s = host_.session();
-    host_.Raise(nullptr, 5,
+    host_.Raise(nullptr, ZOVA_EVENTID_DEVICE_STATE_CHANGE,
                 MakeArgs(comfw::Variant::UI4(state), Text(s.host), Text(s.datacenter), Text(s.moid),
                          Text(virtualKey), Text(physicalKey), comfw::Variant::Bool(true), Text(L"")));
-    host_.Raise(nullptr, 6, Args());
+    host_.Raise(nullptr, ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE, Args());
 }
 
 STDMETHODIMP VMControl::ConnectDevice(BSTR virtualKey, BSTR physicalKey, ULONG backing) noexcept {
@@ -513,45 +414,16 @@ STDMETHODIMP VMControl::TestSaveScreen(BSTR path) noexcept {
     if (!path || !*path) return E_INVALIDARG;
     RECT client{};
     ::GetClientRect(hwnd(), &client);
-    const LONG width = client.right > 0 ? client.right : 1, height = client.bottom > 0 ? client.bottom : 1;
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof(info);
-    info.biWidth = width;
-    info.biHeight = height;  // bottom-up, as a BMP file stores it
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    info.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HDC dc = ::CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = ::CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!dc || !bitmap) {
-        if (dc) ::DeleteDC(dc);
-        return E_OUTOFMEMORY;
-    }
-    HGDIOBJ old = ::SelectObject(dc, bitmap);
-    Paint(dc);
-    ::GdiFlush();
-    const DWORD imageSize = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof(file) + sizeof(info);
-    file.bfSize = file.bfOffBits + imageSize;
-    HRESULT hr = S_OK;
-    HANDLE out = ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE) {
-        hr = comfw::LastErrorHresult();
-    } else {
-        DWORD written = 0;
-        if (!::WriteFile(out, &file, sizeof(file), &written, nullptr) ||
-            !::WriteFile(out, &info, sizeof(info), &written, nullptr) ||
-            !::WriteFile(out, bits, imageSize, &written, nullptr)) {
-            hr = comfw::LastErrorHresult();
-        }
-        ::CloseHandle(out);
-    }
-    ::SelectObject(dc, old);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(dc);
+    return SaveDrawingAsBmp(client.right > 0 ? client.right : 1, client.bottom > 0 ? client.bottom : 1,
+                            [this](HDC dc) { Paint(dc); }, path);
+}
+
+STDMETHODIMP VMControl::TestSaveFrame(BSTR path) noexcept {
+    if (!path || !*path) return E_INVALIDARG;
+    rfb::RfbSession* session = host_.rfb().session();
+    if (!session || !session->connected()) return E_UNEXPECTED;
+    HRESULT hr = E_UNEXPECTED;
+    session->WithScreen([&](const rfb::FrameBuffer& frame) { hr = SaveFrameAsPpm(frame, path); });
     return hr;
 }
 

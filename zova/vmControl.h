@@ -1,8 +1,8 @@
-// The VM control: one client's view of the console's simulated virtual
-// machine. It owns a child window in the client's window (another process's)
-// in which it draws the guest screen as text, carries every console
-// operation (dispids 101 to 123) and the test hooks (1000 and up), and holds
-// the client's event sink.
+// The VM control: one client's view of the console's virtual machine, the
+// simulated one or a real one over RFB. It owns a child window in the
+// client's window (another process's) in which it draws the guest screen
+// (vmControlWindow.cpp), carries every console operation and the test hooks
+// (vmControl.cpp), and holds the client's event sink.
 #pragma once
 
 #include <windows.h>
@@ -11,7 +11,9 @@
 #include "comfw/comObject.h"
 #include "comfw/window.h"
 #include "zova/consoleDispatch.h"
-#include "zova/zovaConsole.h"
+#include "zova/inputForwarder.h"
+#include "zova/rfb/rfbSession.h"
+#include "zova/consoleContract.h"
 
 namespace zova::console {
 
@@ -65,12 +67,14 @@ public:
     STDMETHODIMP TestCADCount(ULONG* count) noexcept override;
     STDMETHODIMP TestProcessId(ULONG* pid) noexcept override;
     STDMETHODIMP TestSaveScreen(BSTR path) noexcept override;
+    STDMETHODIMP TestSaveFrame(BSTR path) noexcept override;
 
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) noexcept;
     void OnFinalMessage(HWND) noexcept;
 
 private:
     void Paint(HDC dc) noexcept;
+    bool HandleInput(rfb::RfbSession& session, UINT msg, WPARAM wp, LPARAM lp) noexcept;
     void RaiseDeviceEvents(ULONG state, const std::wstring& virtualKey, const std::wstring& physicalKey);
 
     ConsoleHost& host_;
@@ -79,6 +83,7 @@ private:
     bool deleted_ = false;
     bool deleting_ = false;
     comfw::ComPtr<IDispatch> sink_;
+    InputForwarder input_;
 };
 
 }  // namespace zova::console

@@ -14,7 +14,7 @@ namespace zova::console {
 
 constexpr ULONG kDisconnected = 1, kConnected = 2;
 constexpr ULONG kGrabbed = 1, kUngrabbedHard = 2, kUngrabbedSoft = 3;
-constexpr ULONG kMessageInfo = 1;
+constexpr ULONG kMessageInfo = 1, kMessageError = 3;
 // The arguments of Connect, in call order.
 constexpr size_t kConnectArgCount = 10;
 

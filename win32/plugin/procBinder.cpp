@@ -6,8 +6,8 @@
 #include "comfw/variant.h"
 #include "pluginlog/logResult.h"
 #include "win32/plugin/consoleCall.h"
-#include "win32/plugin/consoleDispids.h"
 #include "win32/plugin/procControlDetail.h"
+#include "zova/consoleContract.h"
 
 #include <objbase.h>
 
@@ -31,7 +31,7 @@ HRESULT MakeVMControl(IDispatch* consoleProcess, DISPID dispid, HWND window, con
 }
 
 HRESULT AdviseSink(IDispatch* vmControl, IDispatch* sink) noexcept {
-    return CallConsole(vmControl, console::kAdvise, comfw::Variant::Dispatch(sink));
+    return CallConsole(vmControl, ZOVA_DISPID_ADVISE, comfw::Variant::Dispatch(sink));
 }
 
 HRESULT EmbedVMControl(comfw::ComPtr<IDispatch> process, DISPID dispid, const char* makeFailure, HWND window,
@@ -129,7 +129,7 @@ HRESULT BindToConsoleObject(const std::wstring& monikerName, comfw::ComPtr<IDisp
 
 HRESULT AttachToConsoleProcess(const std::wstring& instanceId, comfw::ComPtr<IDispatch>& consoleProcess) noexcept {
     try {
-        return BindToConsoleObject(L"ZOVA_MONIKER_" + instanceId, consoleProcess);
+        return BindToConsoleObject(std::wstring(console::kMonikerPrefix) + instanceId, consoleProcess);
     }
     COMFW_CATCH_RETURN()
 }
@@ -139,7 +139,7 @@ HRESULT AttachConsoleAndControl(const std::wstring& instanceId, HWND window, con
                                 comfw::ComPtr<IDispatch>& vmControl) noexcept {
     comfw::ComPtr<IDispatch> process;
     ZOVA_RETURN_IF_FAILED_REPORT(AttachToConsoleProcess(instanceId, process), "Failed to attach to ZOVA process: %d");
-    return detail::EmbedVMControl(std::move(process), console::kAttachControl, "Failed to attach control: %d", window,
+    return detail::EmbedVMControl(std::move(process), ZOVA_DISPID_ATTACH_CONTROL, "Failed to attach control: %d", window,
                                   rect, sink, consoleProcess, vmControl);
 }
 

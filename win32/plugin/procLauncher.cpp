@@ -7,8 +7,8 @@
 #include "comfw/variant.h"
 #include "pluginlog/logResult.h"
 #include "win32/plugin/consoleCall.h"
-#include "win32/plugin/consoleDispids.h"
 #include "win32/plugin/procControlDetail.h"
+#include "zova/consoleContract.h"
 
 #include <shlwapi.h>
 
@@ -36,15 +36,15 @@ HRESULT StartConsoleAndCreateControl(const std::wstring& instanceId, UINT modes,
                                  "Failed to start zova process: %d");
     // From here a failure only drops our references: the process is left
     // running, and without Unadvise or Delete.
-    return detail::EmbedVMControl(std::move(process), console::kCreateControl, "Failed to create control: %d", parent,
+    return detail::EmbedVMControl(std::move(process), ZOVA_DISPID_CREATE_CONTROL, "Failed to create control: %d", parent,
                                   rect, sink, consoleProcess, vmControl);
 }
 
 HRESULT StartConsoleProcess(const std::wstring& instanceId, UINT modes, int messageMode, uint32_t features,
                             comfw::ComPtr<IDispatch>& consoleProcess) noexcept {
     try {
-        const std::wstring monikerName = L"ZOVA_MONIKER_" + instanceId;
-        const std::wstring eventName = L"ZOVA_EVENT_" + instanceId;
+        const std::wstring monikerName = std::wstring(console::kMonikerPrefix) + instanceId;
+        const std::wstring eventName = std::wstring(console::kReadyEventPrefix) + instanceId;
         const std::wstring executable = GetConsoleExecutablePath();
         const std::wstring commandLine = BuildConsoleCommandLine(executable, instanceId, modes, messageMode, features);
         return LaunchAndWaitForMoniker(monikerName, eventName, executable, commandLine, consoleProcess);

@@ -4,7 +4,7 @@
 #include "comfw/variant.h"
 #include "pluginlog/pluginLog.h"
 #include "win32/plugin/consoleCall.h"
-#include "win32/plugin/consoleDispids.h"
+#include "zova/consoleContract.h"
 #include "win32/plugin/procControlDetail.h"
 
 namespace zova {
@@ -19,7 +19,7 @@ void ResizeVMWindow(HWND window, IDispatch* vmControl) noexcept {
     }
     // Asked afresh each time: the console may have replaced its window.
     comfw::Variant handle;
-    const HRESULT hr = CallConsoleFor(vmControl, console::kGetHWND, VT_I4, handle);
+    const HRESULT hr = CallConsoleFor(vmControl, ZOVA_DISPID_GET_HWND, VT_I4, handle);
     if (FAILED(hr)) {
         ZOVA_REPORT("Invoke failed for GetHWND: %d", static_cast<int>(hr));
         return;
@@ -44,9 +44,9 @@ void ResizeVMWindow(HWND window, IDispatch* vmControl) noexcept {
 
 void TeardownVMControl(comfw::ComPtr<IDispatch>& consoleProcess, comfw::ComPtr<IDispatch>& vmControl) noexcept {
     // A console that refuses, or has gone away, still loses both references.
-    HRESULT hr = CallConsole(vmControl.get(), console::kUnadvise);
+    HRESULT hr = CallConsole(vmControl.get(), ZOVA_DISPID_UNADVISE);
     if (FAILED(hr)) ZOVA_REPORT("Unadvise failed: %d", static_cast<int>(hr));
-    hr = CallConsole(vmControl.get(), console::kDelete);
+    hr = CallConsole(vmControl.get(), ZOVA_DISPID_DELETE);
     if (FAILED(hr)) ZOVA_REPORT("VM control Delete() failed: %d", static_cast<int>(hr));
     vmControl.reset();
     consoleProcess.reset();

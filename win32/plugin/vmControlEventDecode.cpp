@@ -2,6 +2,7 @@
 #include "win32/plugin/vmControlEventDisp.h"
 
 #include "comfw/bstr.h"
+#include "zova/consoleContract.h"
 
 namespace zova {
 
@@ -9,24 +10,33 @@ namespace {
 
 constexpr UINT kMaxParams = 8;
 
-// What each console event number carries, parameters in call order.
+// What each console event number carries, parameters in call order; row n
+// is event number n (checked below).
 struct Signature {
+    DISPID id;
     UINT count;
     VARTYPE types[kMaxParams];
 };
 
 constexpr Signature kSignatures[] = {
-    /* 0 onMessage */ {2, {VT_UI4, VT_BSTR}},
-    /* 1 onConnectionStateChange */ {6, {VT_UI4, VT_BSTR, VT_BSTR, VT_BSTR, VT_BOOL, VT_BSTR}},
-    /* 2 onGrabStateChange */ {1, {VT_UI4}},
-    /* 3 onScreenSizeChange */ {2, {VT_I4, VT_I4}},
-    /* 4 onFullscreenChange */ {1, {VT_BOOL}},
-    /* 5 onDeviceStateChange */
-    {8, {VT_UI4, VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR, VT_BOOL, VT_BSTR}},
-    /* 6 onVirtualDevicesChange */ {0, {}},
-    /* 7 onPhysicalClientDevicesChange */ {0, {}},
+    {ZOVA_EVENTID_MESSAGE, 2, {VT_UI4, VT_BSTR}},
+    {ZOVA_EVENTID_CONNECTION_STATE_CHANGE, 6, {VT_UI4, VT_BSTR, VT_BSTR, VT_BSTR, VT_BOOL, VT_BSTR}},
+    {ZOVA_EVENTID_GRAB_STATE_CHANGE, 1, {VT_UI4}},
+    {ZOVA_EVENTID_SCREEN_SIZE_CHANGE, 2, {VT_I4, VT_I4}},
+    {ZOVA_EVENTID_FULLSCREEN_CHANGE, 1, {VT_BOOL}},
+    {ZOVA_EVENTID_DEVICE_STATE_CHANGE, 8, {VT_UI4, VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR, VT_BOOL, VT_BSTR}},
+    {ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE, 0, {}},
+    {ZOVA_EVENTID_PHYSICAL_CLIENT_DEVICES_CHANGE, 0, {}},
 };
 constexpr UINT kEventCount = sizeof(kSignatures) / sizeof(kSignatures[0]);
+
+constexpr bool RowsAreEventNumbers() {
+    for (UINT i = 0; i < kEventCount; ++i) {
+        if (kSignatures[i].id != static_cast<DISPID>(i)) return false;
+    }
+    return true;
+}
+static_assert(RowsAreEventNumbers(), "the console's event numbers run from 0 without gaps, in this order");
 
 // The event's arguments by parameter index: parameter k of n is rgvarg[n-1-k]
 // (the array holds them last first). Strings are copied up front, so that the
@@ -77,23 +87,23 @@ HRESULT InvokeVMControlEvent(IVMControlEvent* target, DISPID dispid, const DISPP
     if (FAILED(copied)) return copied;
 
     switch (dispid) {
-    case 0:
+    case ZOVA_EVENTID_MESSAGE:
         return target->onMessage(args.UI4(0), args.Str(1));
-    case 1:
+    case ZOVA_EVENTID_CONNECTION_STATE_CHANGE:
         return target->onConnectionStateChange(args.UI4(0), args.Str(1), args.Str(2), args.Str(3), args.Bool(4),
                                                args.Str(5));
-    case 2:
+    case ZOVA_EVENTID_GRAB_STATE_CHANGE:
         return target->onGrabStateChange(args.UI4(0));
-    case 3:
+    case ZOVA_EVENTID_SCREEN_SIZE_CHANGE:
         return target->onScreenSizeChange(args.I4(0), args.I4(1));
-    case 4:
+    case ZOVA_EVENTID_FULLSCREEN_CHANGE:
         return target->onFullscreenChange(args.Bool(0));
-    case 5:
+    case ZOVA_EVENTID_DEVICE_STATE_CHANGE:
         return target->onDeviceStateChange(args.UI4(0), args.Str(1), args.Str(2), args.Str(3), args.Str(4),
                                            args.Str(5), args.Bool(6), args.Str(7));
-    case 6:
+    case ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE:
         return target->onVirtualDevicesChange();
-    default:
+    default:  // ZOVA_EVENTID_PHYSICAL_CLIENT_DEVICES_CHANGE, the last row
         return target->onPhysicalClientDevicesChange();
     }
 }

@@ -1,0 +1,175 @@
+// End to end against a real VM: the control (as a page drives it) starts the
+// reference console, which connects over RFB to a QEMU guest running
+// memtest86+ that scripts/with-qemu started; the guest's monitor pauses
+// it and dumps its screen for an exact comparison.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/consoleTestSupport.h"
+#include "tests/controlFakes.h"
+#include "win32/plugin/consoleCall.h"
+#include "win32/plugin/procControl.h"
+#include "zova/consoleContract.h"
+#include "zova/rfb/rfbSession.h"
+
+using comfw::Bstr;
+using comfw::Variant;
+using Events = std::vector<std::wstring>;
+
+namespace {
+
+std::wstring Env(const wchar_t* name) {
+    wchar_t value[512] = {};
+    return ::GetEnvironmentVariableW(name, value, 512) ? value : L"";
+}
+
+std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
+
+// The guest's monitor over its loopback TCP port: one command at a time,
+// each answered when the prompt comes back.
+class Monitor {
+public:
+    explicit Monitor(int port) {
+        zova::rfb::StartWinsock();
+        socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<u_short>(port));
+        ok_ = ::connect(socket_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 && Prompt();
+    }
+    ~Monitor() { ::closesocket(socket_); }
+    bool Command(const std::string& line) {
+        const std::string text = line + "\n";
+        return ok_ && ::send(socket_, text.data(), static_cast<int>(text.size()), 0) > 0 && Prompt();
+    }
+
+private:
+    bool Prompt() {
+        std::string seen;
+        char buffer[1024];
+        while (seen.find("(qemu) ") == std::string::npos) {
+            const int n = ::recv(socket_, buffer, sizeof(buffer), 0);
+            if (n <= 0) return false;
+            seen.append(buffer, static_cast<size_t>(n));
+        }
+        return true;
+    }
+    SOCKET socket_;
+    bool ok_ = false;
+};
+
+// A binary PPM's pixels, with its size in front ("720x400:" then RGB bytes).
+std::string ReadPpm(const std::wstring& path) {
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f) return "";
+    int w = 0, h = 0;
+    std::string data;
+    if (fscanf(f, "P6 %d %d 255", &w, &h) == 2 && fgetc(f) == '\n') {
+        data.resize(static_cast<size_t>(w) * h * 3);
+        data.resize(fread(&data[0], 1, data.size(), f));
+    }
+    fclose(f);
+    return std::to_string(w) + "x" + std::to_string(h) + ":" + data;
+}
+
+class QemuGuest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(vnc.empty()) << "run through scripts/with-qemu";
+        host = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr, nullptr, nullptr, nullptr);
+        RECT r{0, 0, 720, 400};
+        ASSERT_NE(nullptr, rig.control->CreateWindowFor(host, &r, nullptr, zova::ZOVAEmbeddedCtl::kWindowStyle, 0));
+        ASSERT_EQ(S_OK, rig.Startup());
+    }
+    void TearDown() override {
+        rig.link.realVm.reset();
+        rig.control->shutdown();
+        rig.control.reset();
+        ::DestroyWindow(host);
+    }
+    HRESULT Connect(const std::wstring& where, const wchar_t* password) {
+        rig.page->events.clear();
+        const auto text = [](const wchar_t* s) { return Bstr::Attach(::SysAllocString(s)); };
+        return rig.control->connect(text(where.c_str()).get(), nullptr, VARIANT_FALSE, nullptr, text(L"operator").get(),
+                                    text(password).get(), text(L"vm-42").get(), text(L"dc-west").get(),
+                                    text(L"store-1/vm-42/vm-42.cfg").get());
+    }
+    Events Take(size_t count, DWORD ms = 10000) {
+        zova::test::PumpUntil([&] { return rig.page->events.size() >= count; }, ms);
+        return std::exchange(rig.page->events, {});
+    }
+    std::string ConsoleFrame() {
+        const std::wstring path = dumpWindows + L".console.ppm";
+        return SUCCEEDED(zova::CallConsole(rig.link.realVm.get(), ZOVA_DISPID_TEST_SAVE_FRAME,
+                                           Variant::OwnBstr(::SysAllocString(path.c_str()))))
+                   ? ReadPpm(path)
+                   : "none";
+    }
+
+    const std::wstring vnc = Env(L"ZOVA_QEMU_VNC");
+    const std::string dumpUnix = Narrow(Env(L"ZOVA_QEMU_DUMP"));
+    std::wstring dumpWindows = [this] {
+        std::wstring w = L"Z:" + Env(L"ZOVA_QEMU_DUMP");
+        for (wchar_t& c : w) c = c == L'/' ? L'\\' : c;
+        return w;
+    }();
+    zova::test::ControlRig rig{&zova::ProcessConsoleLink()};
+    HWND host = nullptr;
+};
+
+TEST_F(QemuGuest, ThePageSeesTypesIntoAndLosesTheGuest) {
+    Monitor monitor(std::stoi(Env(L"ZOVA_QEMU_MONITOR")));
+    const std::wstring who = L"'" + vnc + L"', 'dc-west', 'vm-42'";
+    // A wrong password: QEMU's own check of VNC authentication refuses it.
+    ASSERT_EQ(S_OK, Connect(vnc, L"wrong"));
+    const Events refused = Take(2);
+    ASSERT_EQ(2u, refused.size());
+    EXPECT_EQ(L"2: ui4 1, " + who + L", bool 0, 'Authentication failed", refused[0].substr(0, 42 + who.size()));
+
+    // The right one: connected, then the guest's screen size.
+    ASSERT_EQ(S_OK, Connect(vnc, L"secret"));
+    EXPECT_EQ((Events{L"2: ui4 2, " + who + L", bool -1, ''", L"1: ui4 1, 'Connected to " + vnc + L"'", L"4: i4 720, i4 400"}),
+              Take(3));
+
+    // Paused, the guest's screen holds still: the console's pixels are QEMU's own.
+    ASSERT_TRUE(monitor.Command("stop"));
+    ASSERT_TRUE(monitor.Command("screendump " + dumpUnix));
+    const std::string dump = ReadPpm(dumpWindows);
+    ASSERT_EQ("720x400:", dump.substr(0, 8));
+    EXPECT_TRUE(zova::test::PumpUntil([&] { return ConsoleFrame() == dump; }, 10000)) << "the console's frame differs";
+    ASSERT_TRUE(monitor.Command("cont"));
+
+    // Disconnect and connect again.
+    ASSERT_EQ(S_OK, rig.control->disconnect());
+    EXPECT_EQ((Events{L"2: ui4 1, " + who + L", bool -1, ''"}), Take(1));
+    ASSERT_EQ(S_OK, Connect(vnc, L"secret"));
+    EXPECT_EQ(3u, Take(3).size());
+
+    // Esc typed into the console window reaches memtest86+, which restarts
+    // the machine; QEMU (-no-reboot) ends, and the page hears why.
+    Variant window;
+    ASSERT_EQ(S_OK, zova::CallConsoleFor(rig.control->vm_control(), ZOVA_DISPID_GET_HWND, VT_I4, window));
+    const HWND console = reinterpret_cast<HWND>(static_cast<LONG_PTR>(window.get().lVal));
+    ::PostMessageW(console, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    ::PostMessageW(console, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    const Events lost = Take(2, 20000);
+    ASSERT_EQ(2u, lost.size());
+    EXPECT_EQ(L"2: ui4 1, " + who + L", bool 0, 'The ", lost[0].substr(0, 25 + who.size())) << lost[0];
+    EXPECT_EQ(L"1: ui4 3, 'The ", lost[1].substr(0, 15));
+    ZOVA_ConnectionState state{};
+    EXPECT_EQ(S_OK, rig.control->getConnectionState(&state));
+    EXPECT_EQ(ZOVA_CS_DISCONNECTED, state);
+
+    // The console goes on: the simulated VM answers as ever.
+    ASSERT_EQ(S_OK, Connect(L"host-01.lab.example", L""));
+    EXPECT_EQ(L"2: ui4 2, 'host-01.lab.example', 'dc-west', 'vm-42', bool -1, ''", Take(2).at(0));
+}
+
+}  // namespace

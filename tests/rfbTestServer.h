@@ -1,0 +1,43 @@
+// An RFB server of the tests' own, for what a real one will not do on
+// demand: it listens on a free loopback port and runs a test's script with
+// the one client that connects, on a thread of its own.
+#pragma once
+
+#include <winsock2.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zova::test {
+
+class RfbPeer {
+public:
+    explicit RfbPeer(SOCKET s) noexcept : socket_(s) {}
+    void Send(const std::vector<uint8_t>& bytes);
+    // Exactly n bytes, or fewer if the client closed or `timeoutMs` passed.
+    std::vector<uint8_t> Receive(size_t n, DWORD timeoutMs = 5000);
+    // Drops the connection.
+    void Close() noexcept;
+
+private:
+    SOCKET socket_;
+};
+
+class RfbTestServer {
+public:
+    explicit RfbTestServer(std::function<void(RfbPeer&)> script);
+    ~RfbTestServer();  // waits for the script
+    uint16_t port() const noexcept { return port_; }
+    // "127.0.0.1:<port>" as a page would pass it.
+    std::wstring endpoint() const { return L"127.0.0.1:" + std::to_wstring(port_); }
+
+private:
+    SOCKET listener_ = INVALID_SOCKET;
+    uint16_t port_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace zova::test
