@@ -38,12 +38,7 @@ bench: build prefix
 register: build prefix
 	$(SCRIPTS)/wine regsvr32 /s $(BUILD)/bin/velmoraRemoteConsole.dll
 
-un# The control's paths and the console's client against the platform's floor;
-# a table, and a plot when gnuplot is there.
-bench: build prefix
-	@$(SCRIPTS)/bench $(BUILD)
-
-register: build prefix
+unregister: build prefix
 	$(SCRIPTS)/wine regsvr32 /s /u $(BUILD)/bin/velmoraRemoteConsole.dll
 
 clean:
