@@ -66,3 +66,10 @@ HRESULT ResultFromCaughtException(const char* file, int line, const char* functi
     catch (...) {                                                                     \
         return ::comfw::ResultFromCaughtException(__FILE__, __LINE__, __func__);      \
     }
+
+// The same boundary for a function with nothing to return: the cause goes to
+// the debugger output and the function goes on after the try block.
+#define COMFW_CATCH_LOG()                                                             \
+    catch (...) {                                                                     \
+        (void)::comfw::ResultFromCaughtException(__FILE__, __LINE__, __func__);      \
+    }

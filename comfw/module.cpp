@@ -1,5 +1,7 @@
 #include "comfw/module.h"
 
+#include "comfw/hresult.h"
+
 namespace comfw {
 namespace {
 LONG g_lockCount = 0;
@@ -17,7 +19,7 @@ HRESULT Module::FileName(HMODULE module, std::wstring& path) noexcept {
     wchar_t buffer[MAX_PATH];
     const DWORD n = ::GetModuleFileNameW(module, buffer, MAX_PATH);
     if (n >= MAX_PATH) ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    if (n == 0 || n >= MAX_PATH) return HRESULT_FROM_WIN32(::GetLastError());
+    if (n == 0 || n >= MAX_PATH) return LastErrorHresult();
     try {
         path.assign(buffer, n);
         return S_OK;

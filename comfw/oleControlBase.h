@@ -171,7 +171,7 @@ public:
             containerWindow_ = parent;
             if (!hwnd()) {
                 posRect_ = pos;
-                if (!this->CreateWindowFor(parent, &pos, nullptr, kWindowStyle, 0)) return LastErrorOr(E_FAIL);
+                if (!this->CreateWindowFor(parent, &pos, nullptr, kWindowStyle, 0)) return LastErrorHresult();
             } else {
                 ::ShowWindow(hwnd(), SW_SHOW);
             }
@@ -282,11 +282,6 @@ protected:
 
 private:
     Derived& self() noexcept { return *static_cast<Derived*>(this); }
-
-    static HRESULT LastErrorOr(HRESULT fallback) noexcept {
-        const DWORD e = ::GetLastError();
-        return e ? HRESULT_FROM_WIN32(e) : fallback;
-    }
 
     LRESULT ControlMessage(UINT msg, WPARAM, LPARAM, bool& handled) noexcept {
         switch (msg) {

@@ -6,6 +6,7 @@
 #include <olectl.h>
 
 #include "comfw/bstr.h"
+#include "comfw/oleControlBase.h"
 #include "comfw/variant.h"
 #include "pagehost/eventSink.h"
 #include "pagehost/page.h"
@@ -59,7 +60,7 @@ HRESULT ControlSite::Create(const CLSID& clsid, const ParamList& params, const R
             if (FAILED(hr)) page_->Warn(L"control \"" + id_ + L"\" is not safe for initialization", hr);
         }
         ParamList all = params;
-        const SIZE himetric = page_->PixelsToHimetric(SIZE{rect.right - rect.left, rect.bottom - rect.top});
+        const SIZE himetric = comfw::PixelsToHimetric(SIZE{rect.right - rect.left, rect.bottom - rect.top});
         auto has = [&](const wchar_t* name) {
             for (const auto& p : params) if (::lstrcmpiW(p.first.c_str(), name) == 0) return true;
             return false;
@@ -293,11 +294,12 @@ STDMETHODIMP ControlSite::GetExtendedControl(IDispatch** out) noexcept {
 STDMETHODIMP ControlSite::TransformCoords(POINTL* himetric, POINTF* container, DWORD flags) noexcept {
     if (!himetric || !container || !page_) return E_POINTER;
     if (flags & XFORMCOORDS_HIMETRICTOCONTAINER) {
-        const SIZE px = page_->HimetricToPixels(SIZE{himetric->x, himetric->y});
+        const SIZE px = comfw::HimetricToPixels(SIZE{himetric->x, himetric->y});
         container->x = static_cast<float>(px.cx);
         container->y = static_cast<float>(px.cy);
     } else if (flags & XFORMCOORDS_CONTAINERTOHIMETRIC) {
-        const SIZE hm = page_->PixelsToHimetric(SIZE{static_cast<LONG>(container->x), static_cast<LONG>(container->y)});
+        const SIZE hm =
+            comfw::PixelsToHimetric(SIZE{static_cast<LONG>(container->x), static_cast<LONG>(container->y)});
         himetric->x = hm.cx;
         himetric->y = hm.cy;
     } else {

@@ -1,6 +1,8 @@
 // One page run: the host window, the script engine, the page's controls and
 // the document they see. Run() goes through the page in document order
 // (objects are created, scripts run as they come) and then tears it all down.
+// page.cpp runs the page, pageScript.cpp drives the script engine and
+// pageHostMethods.cpp does what the host object's methods ask.
 #pragma once
 
 #include <windows.h>
@@ -76,8 +78,6 @@ public:
     HRESULT FireEvent(const std::wstring& controlId, const std::wstring& eventName, DISPPARAMS* params,
                       VARIANT* result) noexcept;
     void Warn(const std::wstring& what, HRESULT hr) noexcept;
-    SIZE PixelsToHimetric(SIZE px) const noexcept;
-    SIZE HimetricToPixels(SIZE himetric) const noexcept;
 
     // PageControls
     std::vector<IUnknown*> LiveControls() override;
@@ -94,9 +94,8 @@ private:
     HRESULT AddControl(const std::wstring& id, const CLSID& clsid, const ParamList& params, Length width,
                        Length height, ControlSite** out, std::wstring& error) noexcept;
     ControlSite* Find(const std::wstring& id) const noexcept;
-    // Places every control, left to right in rows, at its tag's size.
+    // Places every control by the page's layout (pageLayout.h) at its tag's size.
     void Layout() noexcept;
-    SIZE SizeOf(const ControlSite& site) const noexcept;
     // Ends the page with this status (the first end wins).
     void End(int status) noexcept;
     // Notices an expired time limit; true when the page is ending.
@@ -120,8 +119,6 @@ private:
     std::vector<comfw::ComPtr<ControlSite>> controls_;
     // <script for=ID event=name>: (lower-case ID, lower-case name) -> script function
     std::map<std::pair<std::wstring, std::wstring>, std::wstring> boundHandlers_;
-    int dpiX_ = 96;
-    int dpiY_ = 96;
     bool ending_ = false;
     int status_ = 0;
     int handlerCount_ = 0;

@@ -4,13 +4,10 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "pagehost/text.h"
+
 namespace pagehost {
 namespace {
-
-std::wstring Lower(std::wstring s) {
-    for (wchar_t& c : s) c = static_cast<wchar_t>(std::towlower(c));
-    return s;
-}
 
 std::wstring Trim(const std::wstring& s) {
     size_t b = 0, e = s.size();

@@ -1,6 +1,7 @@
 #include "pagehost/propertyBag.h"
 
 #include "comfw/bstr.h"
+#include "comfw/excepInfo.h"
 #include "comfw/variant.h"
 
 namespace pagehost {
@@ -27,11 +28,10 @@ STDMETHODIMP PropertyBag::Read(LPCOLESTR name, VARIANT* value, IErrorLog* log) n
     hr = ::VariantChangeType(converted.ptr(), const_cast<VARIANT*>(&asText.get()), 0, wanted);
     if (FAILED(hr)) {
         if (log) {
-            EXCEPINFO info{};
+            comfw::ExcepInfo info;
             info.scode = hr;
             info.bstrSource = ::SysAllocString(name);
             log->AddError(name, &info);
-            ::SysFreeString(info.bstrSource);
         }
         return hr;
     }

@@ -38,93 +38,47 @@ TEST(ConfigParser, LogsToAFile) {
     ASSERT_NE(L'\0', PluginLogFilePath()[0]) << "these tests read the log file back";
 }
 
-TEST(ConfigParser, EmptyOrBlankStringGivesNoFeaturesAndOnlyTheFinalLine) {
-    for (const wchar_t* config : {L"", L"   ", L" \t\r\n "}) {
-        Parsed p = Parse(config);
-        EXPECT_EQ(0u, p.flags);
-        EXPECT_EQ(Messages{Final(0)}, p.messages);
+// Each case: the configuration, the flags it gives and the lines it logs
+// (empty: only the final line).
+TEST(ConfigParser, FlagsAndLogLines) {
+    struct Case { const wchar_t* config; uint32_t flags; Messages messages; };
+    const Case cases[] = {
+        // Empty or blank: no features.
+        {L"", 0, {}}, {L"   ", 0, {}}, {L" \t\r\n ", 0, {}},
+        // Each name sets its own bit.
+        {L"usebrowserproxy=true", 1, {}}, {L"tunnelmks=true", 2, {}}, {L"persistent=true", 4, {}},
+        {L"autoanswerquestions=true", 8, {}}, {L"cacheconnections=true", 16, {}},
+        {L"cacheconnections=true;autoanswerquestions=true;usebrowserproxy=true", 25, {}},
+        {L"persistent=true;tunnelmks=true;usebrowserproxy=true;"
+         L"autoanswerquestions=true;cacheconnections=true", 31, {}},
+        // White space around options, names and values is ignored; inside them it is part of them.
+        {L"  persistent  =  true ;tunnelmks=true ", 6, {}}, {L"\tusebrowserproxy\t=\ttrue\r\n", 1, {}},
+        {L"persis tent=true;tunnelmks=tr ue", 0, {Unknown(0)}},
+        // Empty options at separators, also blank ones, are malformed pairs.
+        {L";", 0, {Bad(0), Bad(1)}}, {L"persistent=true;", 4, {Bad(1)}},
+        {L";tunnelmks=true;;persistent=true", 6, {Bad(0), Bad(2)}},
+        {L"tunnelmks=true;   ;persistent=true", 6, {Bad(1)}},
+        // An option without or with two equals signs is skipped.
+        {L"usebrowserproxy", 0, {Bad(0)}},
+        {L"tunnelmks=true;persistent=true=true;usebrowserproxy==true", 2, {Bad(1), Bad(2)}},
+        // Names are case-sensitive and must be known; the other options still count.
+        {L"Persistent=true", 0, {Unknown(0)}}, {L"persist=true;persistent=true;=true", 4, {Unknown(0), Unknown(2)}},
+        // Only the value true sets a bit, other values are silent.
+        {L"persistent=TRUE", 0, {}}, {L"persistent=1", 0, {}}, {L"persistent=True", 0, {}},
+        {L"persistent=false", 0, {}}, {L"persistent=", 0, {}}, {L"persistent=\"true\"", 0, {}},
+        {L"persistent=yes", 0, {}},
+        // A set bit is never cleared.
+        {L"persistent=true;persistent=false", 4, {}}, {L"persistent=true;persistent=true", 4, {}},
+        {L"persistent=false;persistent=true", 4, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.config));
+        Parsed p = Parse(c.config);
+        EXPECT_EQ(c.flags, p.flags);
+        Messages expected = c.messages;
+        expected.push_back(Final(static_cast<int>(c.flags)));
+        EXPECT_EQ(expected, p.messages);
     }
-}
-
-TEST(ConfigParser, EachFeatureNameSetsItsOwnBit) {
-    EXPECT_EQ(1u, Parse(L"usebrowserproxy=true").flags);
-    EXPECT_EQ(2u, Parse(L"tunnelmks=true").flags);
-    EXPECT_EQ(4u, Parse(L"persistent=true").flags);
-    EXPECT_EQ(8u, Parse(L"autoanswerquestions=true").flags);
-    EXPECT_EQ(16u, Parse(L"cacheconnections=true").flags);
-
-    Parsed p = Parse(L"cacheconnections=true;autoanswerquestions=true;usebrowserproxy=true");
-    EXPECT_EQ(25u, p.flags);
-    EXPECT_EQ(Messages{Final(25)}, p.messages);
-    EXPECT_EQ(31u, Parse(L"persistent=true;tunnelmks=true;usebrowserproxy=true;"
-                         L"autoanswerquestions=true;cacheconnections=true").flags);
-}
-
-TEST(ConfigParser, WhiteSpaceAroundOptionsNamesAndValuesIsIgnored) {
-    Parsed p = Parse(L"  persistent  =  true ;tunnelmks=true ");
-    EXPECT_EQ(6u, p.flags);
-    EXPECT_EQ(Messages{Final(6)}, p.messages);
-    EXPECT_EQ(1u, Parse(L"\tusebrowserproxy\t=\ttrue\r\n").flags);
-    // Inside a name or a value white space is part of it.
-    Parsed inner = Parse(L"persis tent=true;tunnelmks=tr ue");
-    EXPECT_EQ(0u, inner.flags);
-    EXPECT_EQ((Messages{Unknown(0), Final(0)}), inner.messages);
-}
-
-TEST(ConfigParser, EmptyOptionsAtSeparatorsAreMalformedPairs) {
-    Parsed single = Parse(L";");
-    EXPECT_EQ(0u, single.flags);
-    EXPECT_EQ((Messages{Bad(0), Bad(1), Final(0)}), single.messages);
-
-    Parsed trailing = Parse(L"persistent=true;");
-    EXPECT_EQ(4u, trailing.flags);
-    EXPECT_EQ((Messages{Bad(1), Final(4)}), trailing.messages);
-
-    Parsed inside = Parse(L";tunnelmks=true;;persistent=true");
-    EXPECT_EQ(6u, inside.flags);
-    EXPECT_EQ((Messages{Bad(0), Bad(2), Final(6)}), inside.messages);
-
-    // A blank option between separators is empty once trimmed.
-    Parsed blank = Parse(L"tunnelmks=true;   ;persistent=true");
-    EXPECT_EQ(6u, blank.flags);
-    EXPECT_EQ((Messages{Bad(1), Final(6)}), blank.messages);
-}
-
-TEST(ConfigParser, OptionWithoutOrWithTwoEqualsSignsIsSkipped) {
-    Parsed bare = Parse(L"usebrowserproxy");
-    EXPECT_EQ(0u, bare.flags);
-    EXPECT_EQ((Messages{Bad(0), Final(0)}), bare.messages);
-
-    Parsed two = Parse(L"tunnelmks=true;persistent=true=true;usebrowserproxy==true");
-    EXPECT_EQ(2u, two.flags);
-    EXPECT_EQ((Messages{Bad(1), Bad(2), Final(2)}), two.messages);
-}
-
-TEST(ConfigParser, NamesAreCaseSensitiveAndMustBeKnown) {
-    Parsed capital = Parse(L"Persistent=true");
-    EXPECT_EQ(0u, capital.flags);
-    EXPECT_EQ((Messages{Unknown(0), Final(0)}), capital.messages);
-
-    // The other options still count.
-    Parsed mixed = Parse(L"persist=true;persistent=true;=true");
-    EXPECT_EQ(4u, mixed.flags);
-    EXPECT_EQ((Messages{Unknown(0), Unknown(2), Final(4)}), mixed.messages);
-}
-
-TEST(ConfigParser, OnlyTheValueTrueSetsABitAndOtherValuesAreSilent) {
-    for (const wchar_t* config : {L"persistent=TRUE", L"persistent=1", L"persistent=True",
-                                  L"persistent=false", L"persistent=", L"persistent=\"true\"",
-                                  L"persistent=yes"}) {
-        Parsed p = Parse(config);
-        EXPECT_EQ(0u, p.flags) << Narrow(config);
-        EXPECT_EQ(Messages{Final(0)}, p.messages) << Narrow(config);
-    }
-}
-
-TEST(ConfigParser, ASetBitIsNeverCleared) {
-    EXPECT_EQ(4u, Parse(L"persistent=true;persistent=false").flags);
-    EXPECT_EQ(4u, Parse(L"persistent=true;persistent=true").flags);
-    EXPECT_EQ(4u, Parse(L"persistent=false;persistent=true").flags);
 }
 
 // ---- Errors are reported (file kept), a clean parse only logs ----

@@ -16,13 +16,6 @@ bool WaitForExit(HANDLE process, DWORD timeoutMs) {
     return PumpUntil([process] { return ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, timeoutMs, {process});
 }
 
-std::wstring ProgramFolder() {
-    wchar_t path[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring p(path, n);
-    return p.substr(0, p.find_last_of(L"\\/"));
-}
-
 std::wstring NewInstanceId(const std::wstring& tag) {
     GUID guid{};
     ::CoCreateGuid(&guid);

@@ -11,6 +11,7 @@
 
 #include "comfw/comPtr.h"
 #include "comfw/variant.h"
+#include "tests/programFolder.h"
 
 namespace zova::test {
 
@@ -39,9 +40,6 @@ void Pump(DWORD ms);
 
 // Waits, pumping, for a process to end; true if it did.
 bool WaitForExit(HANDLE process, DWORD timeoutMs);
-
-// The folder of this program, where the console lies.
-std::wstring ProgramFolder();
 
 // A fresh ID for one test's console: the control's form with a tag.
 std::wstring NewInstanceId(const std::wstring& tag);

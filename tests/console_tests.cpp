@@ -29,7 +29,7 @@ namespace {
 
 constexpr ULONG kPersistent = 4;
 
-std::wstring ConsoleExe() { return ProgramFolder() + L"\\velmora-zova.exe"; }
+std::wstring ConsoleExe() { return ProgramFolder() + L"velmora-zova.exe"; }
 std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
 
 // A value as the tests write it: 'text' or null, true or false (exactly), [elements], else type:value.
@@ -567,7 +567,7 @@ TEST(ConsoleLifetime, WithoutItsParentNonPersistentEndsWhenNothingIsAttachedPers
     EXPECT_EQ(0u, a.process.ExitCodeWithin(3000));
     ASSERT_TRUE(p.process.running());
     Process client;
-    const std::wstring clientExe = ProgramFolder() + L"\\console_client.exe";
+    const std::wstring clientExe = ProgramFolder() + L"console_client.exe";
     ASSERT_TRUE(client.Start(clientExe, L"\"" + clientExe + L"\" \"" + p.id + L"\" host-p 640 480", 0));
     EXPECT_EQ(0u, client.ExitCodeWithin(10000)) << "the step where console_client failed";
     ASSERT_TRUE(p.process.running());

@@ -12,6 +12,7 @@
 #include "comfw/comObject.h"
 #include "comfw/dispatch.h"
 #include "pluginlog/pluginLogFile.h"
+#include "tests/programFolder.h"
 #include "tests/logTestSupport.h"
 #include "win32/plugin/consoleCall.h"
 #include "zova/consoleContract.h"
@@ -356,12 +357,11 @@ TEST(ConsoleLauncher, CommandLineExecutablePathAndAMissingExecutable) {
                   L" --instance-ID \"" + id + L"\" --modes 1234567 --message-mode -2 --features 31",
               zova::BuildConsoleCommandLine(L"C:\\Program Files\\v z\\velmora-zova.exe", id, 1234567, -2, 31));
     // This program links the launcher, so the console is looked for beside it.
-    wchar_t self[MAX_PATH];
-    std::wstring exe(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
-    EXPECT_EQ(exe.erase(exe.find_last_of(L'\\')) + L"\\velmora-zova.exe", zova::GetConsoleExecutablePath());
+    std::wstring exe = ProgramFolder();
+    EXPECT_EQ(exe + L"velmora-zova.exe", zova::GetConsoleExecutablePath());
 
     // A missing executable fails without waiting.
-    exe += L"\\no-such-console.exe";
+    exe += L"no-such-console.exe";
     const std::wstring cmd = L"\"" + exe + L"\" --parent-PID 1";
     LogTail log;
     ComPtr<IDispatch> process;

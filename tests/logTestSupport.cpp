@@ -69,11 +69,7 @@ ScratchTemp::~ScratchTemp() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::wstring ProbePath() {
-    wchar_t path[MAX_PATH];
-    std::wstring s(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
-    return s.substr(0, s.find_last_of(L'\\') + 1) + L"logprobe.exe";
-}
+std::wstring ProbePath() { return ProgramFolder() + L"logprobe.exe"; }
 
 ProbeResult RunProbe(const std::vector<std::wstring>& args, const ProbeOptions& options) {
     ProbeResult result;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/programFolder.h"
+
 namespace zova::test {
 
 // A fresh folder under the real temporary folder, removed with its content at

@@ -45,22 +45,15 @@ void WriteFile(const std::wstring& path, const std::string& text) { std::ofstrea
 
 }  // namespace
 
-TEST(LogLine, FieldsAndMessageFollowTheMicrosoftRuntime) {
+TEST(LogLine, FieldsAndMessage) {
     const std::pair<std::string, std::string> cases[] = {
         {"2024-01-02 03:04:05.006 [C:\\src\\axplugin\\probes.cpp:255]: IEIsProtectedModeProcess failed: -2147467259\n",
          Format("C:\\src\\axplugin\\probes.cpp", 255, "IEIsProtectedModeProcess failed: %d", -2147467259)},
         {"2024-01-02 03:04:05.006 [a.cpp:-1]: \n", Format("a.cpp", -1, nullptr)},
         {"Binding to [ZOVA_MONIKER_x]\n", MessageOf(Format("s", 1, "Binding to [%S]", L"ZOVA_MONIKER_x"))},
-        {"p=000000001234ABCD d=-5 u=4000000000\n",
-         MessageOf(Format("s", 1, "p=%p d=%d u=%u", reinterpret_cast<void*>(0x1234abcdULL), -5, 4000000000u))},
-        {"narrow wide\n", MessageOf(Format("s", 1, "%hs %ls", "narrow", L"wide"))},
         // An overlong message is cut, the line stays whole; at the limit nothing is lost.
         {std::string(2047, 'y') + "\n", MessageOf(Format("s", 1, "%s", std::string(5000, 'y').c_str()))},
         {std::string(2047, 'z') + "\n", MessageOf(Format("s", 1, "%s", std::string(2047, 'z').c_str()))},
-        // "%S" converts as a whole and stops the message at a character outside
-        // the C locale; Latin-1 passes through as single bytes.
-        {"[\n", MessageOf(Format("s", 1, "[%S] tail", L"ab\u4e2dcd"))},
-        {"[\xe9] tail\n", MessageOf(Format("s", 1, "[%S] tail", L"\u00e9"))},
     };
     for (const auto& [expected, got] : cases)
         EXPECT_EQ(expected, got);
@@ -120,7 +113,7 @@ TEST_F(LogMirror, FileHasTheHeaderThenExactCrLfLinesAndTheDebuggerGetsEveryLine)
     // The log lives in the probe's module, which the header names apart from
     // the executable; ZOVA_REPORT passes the caller's file.
     Lines lines = SplitCrLfLines(data);
-    const std::wstring module = ProbePath().substr(0, ProbePath().find_last_of(L'\\') + 1) + L"logprobe_module.dll";
+    const std::wstring module = ProgramFolder() + L"logprobe_module.dll";
     ExpectMatches({"Executable: " + Escaped(Narrow(ProbePath())), "DLL: " + Escaped(Narrow(module)), "",
                    kTime + R"(\[C:\\work\\axplugin\\envProbe\.cpp:255\]: IEIsProtectedModeProcess failed: -2147467259)",
                    kTime + R"(\[.*logprobe\.cpp:\d+\]: end)"},
@@ -159,8 +152,7 @@ TEST_F(LogMirror, HeaderPathTheTextConversionCannotExpressIsReportedAndSkipped) 
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     options.program = folder + L"\\logprobe.exe";
     ASSERT_TRUE(CopyFileW(ProbePath().c_str(), options.program.c_str(), TRUE));
-    const std::wstring dir = ProbePath().substr(0, ProbePath().find_last_of(L'\\') + 1);
-    ASSERT_TRUE(CopyFileW((dir + L"logprobe_module.dll").c_str(), (folder + L"\\logprobe_module.dll").c_str(), TRUE));
+    ASSERT_TRUE(CopyFileW((ProgramFolder() + L"logprobe_module.dll").c_str(), (folder + L"\\logprobe_module.dll").c_str(), TRUE));
     ProbeResult r = RunProbe({L"report", L"after"}, options);
     ASSERT_TRUE(r.finished);
     ExpectMatches({"fwprintf failed: 42", "\n", "fwprintf failed: 42", "\n", kStamp + "after\n"}, r.debugOutput);

@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "comfw/oleControl.h"
+#include "comfw/uniqueAny.h"
 #include "comfw/variant.h"
 #include "tests/oleControlProbe.h"
+#include "tests/strictExpect.h"
 
 using comfw::ComPtr;
 
@@ -25,6 +27,8 @@ std::vector<std::string> g_journal;
 void Note(const std::string& what) { g_journal.push_back(what); }
 size_t Position(const std::string& what) { return std::find(g_journal.begin(), g_journal.end(), what) - g_journal.begin(); }
 size_t Count(const std::string& what) { return std::count(g_journal.begin(), g_journal.end(), what); }
+// A strict stub's call: it fails unless expected, and goes into the journal.
+#define STUB(name) (CHECK_EXPECT2(name), Note(#name))
 
 constexpr COLORREF kProbeColor = RGB(0, 128, 255);
 constexpr DWORD kRegisteredMiscStatus = 131473;
@@ -70,9 +74,8 @@ public:
     }
     HRESULT OnDraw(HDC dc, const RECT& bounds) noexcept {
         lastBounds = bounds;
-        HBRUSH brush = ::CreateSolidBrush(kProbeColor);
-        ::FillRect(dc, &bounds, brush);
-        ::DeleteObject(brush);
+        const comfw::unique_hbrush brush(::CreateSolidBrush(kProbeColor));
+        ::FillRect(dc, &bounds, brush.get());
         return S_OK;
     }
 
@@ -90,21 +93,28 @@ public:
     ComPtr<IOleInPlaceActiveObject> active;
 
     // IOleClientSite
-    STDMETHODIMP SaveObject() noexcept override { Note("SaveObject"); return S_OK; }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) noexcept override { *m = nullptr; return E_NOTIMPL; }
-    STDMETHODIMP GetContainer(IOleContainer** c) noexcept override { *c = nullptr; return E_NOINTERFACE; }
-    STDMETHODIMP ShowObject() noexcept override { Note("ShowObject"); return S_OK; }
-    STDMETHODIMP OnShowWindow(BOOL) noexcept override { return S_OK; }
-    STDMETHODIMP RequestNewObjectLayout() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP SaveObject() noexcept override { CHECK_EXPECT(SaveObject); Note("SaveObject"); return S_OK; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) noexcept override {
+        STUB(GetMoniker);
+        return *m = nullptr, E_NOTIMPL;
+    }
+    STDMETHODIMP GetContainer(IOleContainer** c) noexcept override {
+        STUB(GetContainer);
+        return *c = nullptr, E_NOINTERFACE;
+    }
+    STDMETHODIMP ShowObject() noexcept override { STUB(ShowObject); return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL) noexcept override { STUB(OnShowWindow); return S_OK; }
+    STDMETHODIMP RequestNewObjectLayout() noexcept override { STUB(RequestNewObjectLayout); return E_NOTIMPL; }
     // IOleWindow, IOleInPlaceSite
-    STDMETHODIMP GetWindow(HWND* w) noexcept override { *w = parent; return S_OK; }
-    STDMETHODIMP ContextSensitiveHelp(BOOL) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP CanInPlaceActivate() noexcept override { Note("CanInPlaceActivate"); return S_OK; }
-    STDMETHODIMP OnInPlaceActivate() noexcept override { Note("OnInPlaceActivate"); return S_OK; }
-    STDMETHODIMP OnUIActivate() noexcept override { Note("OnUIActivate"); return S_OK; }
+    STDMETHODIMP GetWindow(HWND* w) noexcept override { STUB(GetWindow); *w = parent; return S_OK; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) noexcept override { STUB(ContextSensitiveHelp); return E_NOTIMPL; }
+    STDMETHODIMP CanInPlaceActivate() noexcept override { STUB(CanInPlaceActivate); return S_OK; }
+    STDMETHODIMP OnInPlaceActivate() noexcept override { STUB(OnInPlaceActivate); return S_OK; }
+    STDMETHODIMP OnUIActivate() noexcept override { STUB(OnUIActivate); return S_OK; }
     STDMETHODIMP GetWindowContext(IOleInPlaceFrame** f, IOleInPlaceUIWindow** doc, LPRECT p, LPRECT c,
                                   LPOLEINPLACEFRAMEINFO info) noexcept override {
-        Note("GetWindowContext");
+        STUB(GetWindowContext);
+        EXPECT_EQ(sizeof(OLEINPLACEFRAMEINFO), info->cb);  // the caller says which version it holds
         *f = this;
         AddRef();
         *doc = nullptr;
@@ -113,50 +123,68 @@ public:
         *info = OLEINPLACEFRAMEINFO{sizeof(*info), FALSE, parent, nullptr, 0};
         return S_OK;
     }
-    STDMETHODIMP Scroll(SIZE) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP OnUIDeactivate(BOOL) noexcept override { Note("OnUIDeactivate"); return S_OK; }
-    STDMETHODIMP OnInPlaceDeactivate() noexcept override { Note("OnInPlaceDeactivate"); return S_OK; }
-    STDMETHODIMP DiscardUndoState() noexcept override { return S_OK; }
-    STDMETHODIMP DeactivateAndUndo() noexcept override { return S_OK; }
-    STDMETHODIMP OnPosRectChange(LPCRECT) noexcept override { return S_OK; }
+    STDMETHODIMP Scroll(SIZE) noexcept override { STUB(Scroll); return E_NOTIMPL; }
+    STDMETHODIMP OnUIDeactivate(BOOL) noexcept override { STUB(OnUIDeactivate); return S_OK; }
+    STDMETHODIMP OnInPlaceDeactivate() noexcept override { STUB(OnInPlaceDeactivate); return S_OK; }
+    STDMETHODIMP DiscardUndoState() noexcept override { STUB(DiscardUndoState); return S_OK; }
+    STDMETHODIMP DeactivateAndUndo() noexcept override { STUB(DeactivateAndUndo); return S_OK; }
+    STDMETHODIMP OnPosRectChange(LPCRECT) noexcept override { STUB(OnPosRectChange); return S_OK; }
     // IOleControlSite
-    STDMETHODIMP OnControlInfoChanged() noexcept override { return S_OK; }
-    STDMETHODIMP LockInPlaceActive(BOOL) noexcept override { return S_OK; }
-    STDMETHODIMP GetExtendedControl(IDispatch** d) noexcept override { *d = nullptr; return E_NOTIMPL; }
-    STDMETHODIMP TransformCoords(POINTL*, POINTF*, DWORD) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP TranslateAccelerator(MSG*, DWORD) noexcept override { return S_FALSE; }
-    STDMETHODIMP OnFocus(BOOL got) noexcept override { Note(got ? "OnFocus(TRUE)" : "OnFocus(FALSE)"); return S_OK; }
-    STDMETHODIMP ShowPropertyFrame() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP OnControlInfoChanged() noexcept override { STUB(OnControlInfoChanged); return S_OK; }
+    STDMETHODIMP LockInPlaceActive(BOOL) noexcept override { STUB(LockInPlaceActive); return S_OK; }
+    STDMETHODIMP GetExtendedControl(IDispatch** d) noexcept override {
+        STUB(GetExtendedControl);
+        return *d = nullptr, E_NOTIMPL;
+    }
+    STDMETHODIMP TransformCoords(POINTL*, POINTF*, DWORD) noexcept override { STUB(TransformCoords); return E_NOTIMPL; }
+    STDMETHODIMP TranslateAccelerator(MSG*, DWORD) noexcept override { STUB(SiteAccelerator); return S_FALSE; }
+    STDMETHODIMP OnFocus(BOOL got) noexcept override { got ? STUB(OnFocus_TRUE) : STUB(OnFocus_FALSE); return S_OK; }
+    STDMETHODIMP ShowPropertyFrame() noexcept override { STUB(ShowPropertyFrame); return E_NOTIMPL; }
     // IOleInPlaceUIWindow, IOleInPlaceFrame
-    STDMETHODIMP GetBorder(LPRECT) noexcept override { return INPLACE_E_NOTOOLSPACE; }
-    STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) noexcept override { return INPLACE_E_NOTOOLSPACE; }
-    STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) noexcept override { return S_OK; }
+    STDMETHODIMP GetBorder(LPRECT) noexcept override { STUB(GetBorder); return INPLACE_E_NOTOOLSPACE; }
+    STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) noexcept override {
+        STUB(RequestBorderSpace);
+        return INPLACE_E_NOTOOLSPACE;
+    }
+    STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS space) noexcept override {
+        STUB(SetBorderSpace);
+        EXPECT_EQ(nullptr, space);  // a control without tools asks for none
+        return S_OK;
+    }
     STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject* object, LPCOLESTR) noexcept override {
+        STUB(SetActiveObject);
         active = ComPtr<IOleInPlaceActiveObject>(object);
         return S_OK;
     }
-    STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) noexcept override { return S_OK; }
-    STDMETHODIMP RemoveMenus(HMENU) noexcept override { return S_OK; }
-    STDMETHODIMP SetStatusText(LPCOLESTR) noexcept override { return S_OK; }
-    STDMETHODIMP EnableModeless(BOOL) noexcept override { return S_OK; }
-    STDMETHODIMP TranslateAccelerator(LPMSG, WORD) noexcept override { return S_FALSE; }
+    STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) noexcept override { STUB(InsertMenus); return E_NOTIMPL; }
+    STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) noexcept override { STUB(SetMenu); return S_OK; }
+    STDMETHODIMP RemoveMenus(HMENU) noexcept override { STUB(RemoveMenus); return S_OK; }
+    STDMETHODIMP SetStatusText(LPCOLESTR) noexcept override { STUB(SetStatusText); return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) noexcept override { STUB(EnableModeless); return S_OK; }
+    STDMETHODIMP TranslateAccelerator(LPMSG, WORD) noexcept override { STUB(FrameAccelerator); return S_FALSE; }
 };
 
-// Also what QuickActivate hands over (IAdviseSinkEx).
+// Also what QuickActivate hands over (IAdviseSinkEx). Notifications are about
+// the content aspect, for every part of it.
 struct AdviseSinkProbe final : comfw::ComObject<AdviseSinkProbe, IAdviseSinkEx> {
-    int viewChanges = 0, saves = 0, closes = 0;
-    STDMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) noexcept override {}
-    STDMETHODIMP_(void) OnViewChange(DWORD, LONG) noexcept override { ++viewChanges; }
-    STDMETHODIMP_(void) OnRename(IMoniker*) noexcept override {}
-    STDMETHODIMP_(void) OnSave() noexcept override { ++saves; }
-    STDMETHODIMP_(void) OnClose() noexcept override { ++closes; }
-    STDMETHODIMP_(void) OnViewStatusChange(DWORD) noexcept override {}
+    STDMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) noexcept override { STUB(OnDataChange); }
+    STDMETHODIMP_(void) OnViewChange(DWORD aspect, LONG index) noexcept override {
+        STUB(OnViewChange);
+        EXPECT_EQ(static_cast<DWORD>(DVASPECT_CONTENT), aspect);
+        EXPECT_EQ(-1, index);
+    }
+    STDMETHODIMP_(void) OnRename(IMoniker*) noexcept override { STUB(OnRename); }
+    STDMETHODIMP_(void) OnSave() noexcept override { STUB(OnSave); }
+    STDMETHODIMP_(void) OnClose() noexcept override { STUB(OnClose); }
+    STDMETHODIMP_(void) OnViewStatusChange(DWORD) noexcept override { STUB(OnViewStatusChange); }
 };
 
-// A page-side sink of the probe's events.
+// A page-side sink of the probe's events: the probe raises none here.
 struct EventSinkProbe final : comfw::ComObject<EventSinkProbe, comfw::DispatchByIdOnly<_IOleControlProbeEvents>> {
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override { return S_OK; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override {
+        STUB(EventInvoke);
+        return S_OK;
+    }
 };
 
 // A page's parameters, and the error log of their loading.
@@ -220,6 +248,7 @@ class HandWrittenContainer : public ::testing::Test {
 protected:
     void SetUp() override {
         g_journal.clear();
+        strict::Reset();
         ASSERT_TRUE(host.hwnd);
         ASSERT_EQ(S_OK, Site::Make(site));
         ASSERT_EQ(S_OK, ProbeControl::Make(probe));
@@ -227,6 +256,9 @@ protected:
         object = Query<IOleObject>(probe->identity());
     }
     void TearDown() override {
+        // Whatever state the test left, closing may leave UI activity and
+        // in-place activity.
+        ExpectDeactivation();
         object->Close(OLECLOSE_NOSAVE);
         object->SetClientSite(nullptr);
         object.reset();
@@ -239,6 +271,7 @@ protected:
     // What a container that honours OLEMISC_SETCLIENTSITEFIRST does: site,
     // the page's parameters, then the verb.
     void SiteLoadAndActivate(LONG verb) {
+        ExpectActivation(verb == OLEIVERB_UIACTIVATE);
         ASSERT_EQ(S_OK, object->SetClientSite(site.get()));
         ComPtr<PropertyBagProbe> page;
         PropertyBagProbe::Make(page);
@@ -247,6 +280,27 @@ protected:
         ASSERT_EQ(S_OK, Query<IPersistPropertyBag>(object.get())->Load(page.get(), page.get()));
         ASSERT_EQ(S_OK, DoVerb(verb));
         ASSERT_TRUE(probe->hwnd());
+    }
+    // The calls an activation makes on the site and frame; with `ui`, those of
+    // UI activation too.
+    static void ExpectActivation(bool ui) {
+        SET_EXPECT(GetWindow);
+        SET_EXPECT(CanInPlaceActivate);
+        SET_EXPECT(OnInPlaceActivate);
+        SET_EXPECT(GetWindowContext);
+        SET_EXPECT(ShowObject);
+        if (ui) {
+            SET_EXPECT(OnUIActivate);
+            SET_EXPECT(SetActiveObject);
+            SET_EXPECT(SetBorderSpace);
+            SET_EXPECT(OnFocus_TRUE);
+        }
+    }
+    static void ExpectDeactivation() {
+        SET_EXPECT(OnUIDeactivate);
+        SET_EXPECT(SetActiveObject);
+        SET_EXPECT(OnInPlaceDeactivate);
+        SET_EXPECT(OnClose);
     }
     HRESULT DoVerb(LONG verb) { return object->DoVerb(verb, nullptr, site.get(), 0, host.hwnd, &site->pos); }
 
@@ -306,6 +360,7 @@ TEST_F(HandWrittenContainer, CloseDestroysTheWindowAndSavesOnlyIfAsked) {
     for (DWORD option : {OLECLOSE_NOSAVE, OLECLOSE_SAVEIFDIRTY}) {
         SCOPED_TRACE(option);
         g_journal.clear();
+        strict::Reset();
         SiteLoadAndActivate(OLEIVERB_INPLACEACTIVATE);
         const HWND child = probe->hwnd();
         ComPtr<AdviseSinkProbe> sink;
@@ -315,14 +370,21 @@ TEST_F(HandWrittenContainer, CloseDestroysTheWindowAndSavesOnlyIfAsked) {
         SIZEL bigger{6000, 3000};
         ASSERT_EQ(S_OK, object->SetExtent(DVASPECT_CONTENT, &bigger));
 
+        SET_EXPECT(OnInPlaceDeactivate);
+        SET_EXPECT(OnClose);
+        if (option == OLECLOSE_SAVEIFDIRTY) {
+            SET_EXPECT(SaveObject);
+            SET_EXPECT(OnSave);
+        }
         ASSERT_EQ(S_OK, object->Close(option));
+        CHECK_CALLED(OnInPlaceDeactivate);
         EXPECT_FALSE(::IsWindow(child));
         EXPECT_EQ(nullptr, probe->hwnd());
         EXPECT_FALSE(probe->in_place_active());
         EXPECT_LT(Position("WM_DESTROY"), Position("OnInPlaceDeactivate"));
         EXPECT_EQ(option == OLECLOSE_SAVEIFDIRTY ? 1u : 0u, Count("SaveObject"));
-        EXPECT_EQ(option == OLECLOSE_SAVEIFDIRTY ? 1 : 0, sink->saves);
-        EXPECT_EQ(1, sink->closes);
+        EXPECT_EQ(option == OLECLOSE_SAVEIFDIRTY ? 1u : 0u, Count("OnSave"));
+        EXPECT_EQ(1u, Count("OnClose"));
         EXPECT_EQ(S_OK, object->Unadvise(cookie));
         EXPECT_EQ(1u, sink->ref_count());
     }
@@ -339,6 +401,9 @@ TEST_F(HandWrittenContainer, UiActivationGoesThroughSiteAndFrame) {
     EXPECT_EQ(1u, Count("OnUIActivate"));
 
     ComPtr<IOleInPlaceObject> inPlace = Query<IOleInPlaceObject>(object.get());
+    SET_EXPECT(OnUIDeactivate);
+    SET_EXPECT(OnFocus_TRUE);
+    SET_EXPECT(OnFocus_FALSE);
     ASSERT_EQ(S_OK, inPlace->UIDeactivate());
     EXPECT_EQ(1u, Count("OnUIDeactivate"));
     EXPECT_FALSE(site->active);
@@ -350,13 +415,15 @@ TEST_F(HandWrittenContainer, UiActivationGoesThroughSiteAndFrame) {
     ASSERT_EQ(S_OK, inPlace->UIDeactivate());
     ::SendMessageW(probe->hwnd(), WM_SETFOCUS, 0, 0);
     EXPECT_EQ(3u, Count("OnUIActivate"));
-    EXPECT_NE(0u, Count("OnFocus(TRUE)"));
+    EXPECT_NE(0u, Count("OnFocus_TRUE"));
     ::SendMessageW(probe->hwnd(), WM_KILLFOCUS, 0, 0);
-    EXPECT_NE(0u, Count("OnFocus(FALSE)"));
+    EXPECT_NE(0u, Count("OnFocus_FALSE"));
 
     // Deactivation in place leaves UI activity first and destroys the window;
     // the site is still known, so activation makes a new window.
+    SET_EXPECT(OnInPlaceDeactivate);
     ASSERT_EQ(S_OK, inPlace->InPlaceDeactivate());
+    CHECK_CALLED(OnInPlaceDeactivate);
     EXPECT_EQ(3u, Count("OnUIDeactivate"));
     EXPECT_LT(Position("WM_DESTROY"), Position("OnInPlaceDeactivate"));
     EXPECT_EQ(nullptr, probe->hwnd());
@@ -373,26 +440,25 @@ TEST_F(HandWrittenContainer, ViewDrawsThroughTheHookAndNotifiesItsSink) {
     EXPECT_EQ(RectOf(client), RectOf(probe->lastBounds));  // WM_PAINT of the window
 
     // IViewObject::Draw into a bitmap, as a container prints.
-    HDC screen = ::GetDC(nullptr);
-    HDC dc = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 32, 32);
-    ::ReleaseDC(nullptr, screen);
-    HGDIOBJ old = ::SelectObject(dc, bitmap);
+    const comfw::unique_window_dc screen(nullptr);
+    const comfw::unique_hdc dc(::CreateCompatibleDC(screen.get()));
+    const comfw::unique_hbitmap bitmap(::CreateCompatibleBitmap(screen.get(), 32, 32));
+    const HGDIOBJ old = ::SelectObject(dc.get(), bitmap.get());
     ComPtr<IViewObjectEx> view = Query<IViewObjectEx>(object.get());
     const RECTL bounds{0, 0, 32, 32};
-    ASSERT_EQ(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0));
-    EXPECT_EQ(kProbeColor, ::GetPixel(dc, 16, 16));
-    ::SelectObject(dc, old);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(dc);
+    EXPECT_EQ(S_OK,
+              view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc.get(), &bounds, nullptr, nullptr, 0));
+    EXPECT_EQ(kProbeColor, ::GetPixel(dc.get(), 16, 16));
+    ::SelectObject(dc.get(), old);
 
     // A new extent reaches the view sink.
     ComPtr<AdviseSinkProbe> sink;
     AdviseSinkProbe::Make(sink);
     ASSERT_EQ(S_OK, view->SetAdvise(DVASPECT_CONTENT, 0, sink.get()));
     SIZEL bigger{7000, 3500};
+    SET_EXPECT(OnViewChange);
     ASSERT_EQ(S_OK, object->SetExtent(DVASPECT_CONTENT, &bigger));
-    EXPECT_EQ(1, sink->viewChanges);
+    EXPECT_EQ(1u, Count("OnViewChange"));
     EXPECT_EQ(S_OK, view->SetAdvise(DVASPECT_CONTENT, 0, nullptr));
     EXPECT_EQ(1u, sink->ref_count());
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "axplugin/browserProxy.h"
+#include "tests/programFolder.h"
 
 namespace {
 
@@ -69,12 +70,10 @@ std::vector<std::string> Starting(const std::vector<std::string>& lines, const s
 
 // Runs proxy_client with `args`; gives its exit status, result lines and log messages.
 DWORD RunClient(const std::wstring& args, std::vector<std::string>& results, std::vector<std::string>& log) {
-    wchar_t temp[MAX_PATH], self[MAX_PATH];
+    wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
     const std::wstring out = temp + (L"proxy-client-" + std::to_wstring(::GetCurrentProcessId()) + L".txt");
-    const std::wstring program(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-    std::wstring line = L"\"" + program.substr(0, program.find_last_of(L"\\/") + 1) + L"proxy_client.exe\" \"" + out +
-                        L"\" " + args;
+    std::wstring line = L"\"" + ProgramFolder() + L"proxy_client.exe\" \"" + out + L"\" " + args;
     STARTUPINFOW si{sizeof si};
     PROCESS_INFORMATION pi{};
     if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si,

@@ -196,9 +196,8 @@ extern "C" HRESULT __stdcall DllCanUnloadNow() { return comfw::Module::LockCount
 // Registration in HKEY_CLASSES_ROOT: the class, its in-process server with the
 // apartment model, and the ProgID.
 extern "C" HRESULT __stdcall DllRegisterServer() {
-    wchar_t path[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameW(comfw::Module::Handle(), path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return comfw::LastErrorHresult();
+    std::wstring path;
+    COMFW_RETURN_IF_FAILED(comfw::Module::FileName(comfw::Module::Handle(), path));
     const std::wstring clsid = L"CLSID\\" + ClsidText(), server = clsid + L"\\InprocServer32";
     const struct { std::wstring key; const wchar_t* name; std::wstring value; } entries[] = {
         {clsid, nullptr, L"Page host probe control"}, {server, nullptr, path},
