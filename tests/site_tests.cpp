@@ -18,6 +18,7 @@
 
 #include "axplugin/siteAccess.h"
 #include "axplugin/zovaEmbeddedCtl.h"
+#include "comfw/bstr.h"
 #include "comfw/scopeExit.h"
 #include "comfw/uniqueAny.h"
 #include "plugin-common/settings.h"
@@ -260,6 +261,13 @@ TEST(PageOrigin, WithoutASiteOrAnHTMLDocumentTheDevicesAreRefusedAndTheFailureRe
         EXPECT_EQ(E_ACCESSDENIED, control->getPhysicalClientDeviceDetails(nullptr, nullptr));
         EXPECT_EQ(E_ACCESSDENIED, control->connectDevice(nullptr, nullptr, ZOVA_DB_PHYSICAL));
         EXPECT_EQ(E_ACCESSDENIED, control->disconnectDevice(nullptr));
+        ComPtr<IErrorInfo> error;  // what a page's e.description shows
+        comfw::Bstr description;
+        ASSERT_EQ(S_OK, ::GetErrorInfo(0, error.put()));
+        error->GetDescription(description.put());
+        EXPECT_EQ(L"disconnectDevice: this site may not use the devices of this computer (the user denied it, or the "
+                  L"page's origin is unknown)",
+                  description.str());
         EXPECT_LT(::GetTickCount() - start, 2000u) << "no dialog";
         EXPECT_EQ(Lines(4, row.line), mark.NewMessages());
         EXPECT_EQ(row.site ? 4 : 0, site->calls);
