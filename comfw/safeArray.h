@@ -39,9 +39,14 @@ public:
         if (SUCCEEDED(hr)) hr = ::SafeArrayGetUBound(a_, 1, &upper);
         return hr;
     }
-    // Copies element i (of a VT_VARIANT array) into out.
+    // Copies element i of a one-dimensional array of VARIANTs into out; any
+    // other array fails with DISP_E_BADVARTYPE, out empty. (SafeArrayGetElement
+    // reads one index per dimension and writes an element of the array's own
+    // type: a string or a number would land in out's type field.)
     HRESULT get_variant(LONG i, VARIANT& out) const noexcept {
         ::VariantInit(&out);
+        VARTYPE vt = VT_EMPTY;
+        if (dims() != 1 || FAILED(::SafeArrayGetVartype(a_, &vt)) || vt != VT_VARIANT) return DISP_E_BADVARTYPE;
         return ::SafeArrayGetElement(a_, &i, &out);
     }
     HRESULT put_variant(LONG i, const VARIANT& value) noexcept {

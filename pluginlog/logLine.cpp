@@ -20,6 +20,10 @@ std::string FormatLine(const SYSTEMTIME& time, const char* source, int line,
     if (format)
         _vsnprintf_s(message, kMessageChars, _TRUNCATE, format, args);
     message[kMessageChars - 1] = '\0';
+    // One line whatever the arguments hold: a line break in the message (a
+    // page's text, a format's own "\n") becomes a space.
+    for (char* c = message; *c; ++c)
+        if (*c == '\r' || *c == '\n') *c = ' ';
 
     char number[16];
     sprintf_s(number, sizeof number, "%d", line);
