@@ -96,10 +96,10 @@ STDMETHODIMP ZOVAEmbeddedCtl::getVersion(BSTR* version) noexcept {
     });
 }
 
-bool ZOVAEmbeddedCtl::HasVMControl() const noexcept {
+bool ZOVAEmbeddedCtl::HasVMControl() noexcept {
     if (vmControl_) return true;
     ZOVA_LOG("VM control has not been created");
-    const_cast<ZOVAEmbeddedCtl*>(this)->Because(L"no console is running; call startup first");
+    Because(L"no console is running; call startup first");
     return false;
 }
 

@@ -156,7 +156,7 @@ public:
 private:
     // The guard every console operation shares: false (after the trace) when
     // no VM control is held.
-    bool HasVMControl() const noexcept;
+    bool HasVMControl() noexcept;
     // The gate of the client-device operations: in the browser's process the
     // site access check decides; other host processes are not guarded.
     bool ClientDevicesAllowed() noexcept;
