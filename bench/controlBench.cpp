@@ -53,16 +53,9 @@ void Pump() {
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
 }
 
-// A sink that counts the events it is given, nothing more: the floor's sink.
+// A sink that counts the events it is given, nothing more: the floor's sink,
+// and the page's side of the control's events.
 struct CountingSink final : comfw::ComObject<CountingSink, comfw::DispatchByIdOnly<IDispatch>> {
-    long events = 0;
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override {
-        ++events;
-        return S_OK;
-    }
-};
-// The page's side of the control's events: counts them.
-struct PageCounter final : comfw::ComObject<PageCounter, comfw::DispatchByIdOnly<IDispatch>> {
     long events = 0;
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
         if (!ppv || !::IsEqualIID(riid, DIID__IVelmoraEmbeddedRemoteConsoleEvents))
@@ -183,8 +176,8 @@ int main(int argc, char** argv) {
     zova::ZOVAEmbeddedCtl::Make(control);
     RECT r{0, 0, 640, 480};
     const HWND window = control->CreateWindowFor(host, &r, nullptr, zova::ZOVAEmbeddedCtl::kWindowStyle, 0);
-    ComPtr<PageCounter> page;
-    PageCounter::Make(page);
+    ComPtr<CountingSink> page;
+    CountingSink::Make(page);
     ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
     control->FindConnectionPoint(DIID__IVelmoraEmbeddedRemoteConsoleEvents, point.put());
