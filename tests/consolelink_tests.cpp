@@ -252,6 +252,51 @@ IUnknown* Identity(IUnknown* object) {
     return unknown.get();
 }
 
+// A moniker in the running object table whose name cannot be read: the table keys it by its comparison
+// data, and GetDisplayName fails as a broken or foreign moniker's can.
+class NamelessMoniker : public comfw::ComObject<NamelessMoniker, IMoniker, IROTData> {
+public:
+    static constexpr HRESULT kNameFailure = E_ACCESSDENIED;
+    static ComPtr<NamelessMoniker> Make() { ComPtr<NamelessMoniker> object; ComObject::Make(object); return object; }
+    STDMETHODIMP GetComparisonData(BYTE* data, ULONG size, ULONG* used) noexcept override {
+        static const BYTE key[] = "nameless moniker of the tests";
+        if (size < sizeof key) return E_OUTOFMEMORY;
+        std::copy(std::begin(key), std::end(key), data);
+        *used = sizeof key;
+        return S_OK;
+    }
+    STDMETHODIMP GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* name) noexcept override {
+        *name = nullptr;
+        return kNameFailure;
+    }
+    STDMETHODIMP Reduce(IBindCtx*, DWORD, IMoniker**, IMoniker** reduced) noexcept override {
+        AddRef();
+        *reduced = this;
+        return MK_S_REDUCED_TO_SELF;
+    }
+    STDMETHODIMP IsEqual(IMoniker* other) noexcept override { return Identity(other) == identity() ? S_OK : S_FALSE; }
+    STDMETHODIMP Hash(DWORD* hash) noexcept override { *hash = 42; return S_OK; }
+    STDMETHODIMP IsSystemMoniker(DWORD* kind) noexcept override { *kind = MKSYS_NONE; return S_FALSE; }
+    // What the table and the binder must never need of it.
+    STDMETHODIMP GetClassID(CLSID*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP IsDirty() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Load(IStream*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Save(IStream*, BOOL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetSizeMax(ULARGE_INTEGER*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP BindToObject(IBindCtx*, IMoniker*, REFIID, void**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP BindToStorage(IBindCtx*, IMoniker*, REFIID, void**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP ComposeWith(IMoniker*, BOOL, IMoniker**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Enum(BOOL, IEnumMoniker**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP IsRunning(IBindCtx*, IMoniker*, IMoniker*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetTimeOfLastChange(IBindCtx*, IMoniker*, FILETIME*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Inverse(IMoniker**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP CommonPrefixWith(IMoniker*, IMoniker**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP RelativePathTo(IMoniker*, IMoniker**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG*, IMoniker**) noexcept override {
+        return E_NOTIMPL;
+    }
+};
+
 TEST(ConsoleBinding, BindsOnlyTheEntryWithTheExactName) {
     ComPtr<FakeConsole> console = FakeConsole::Make(), bare = FakeConsole::Make();
     RotEntry entry(L"ZOVA_MONIKER_Case-1", console->identity()), prefix(L"ZOVA_MONIKER_", bare->identity());
@@ -273,6 +318,23 @@ TEST(ConsoleBinding, BindsOnlyTheEntryWithTheExactName) {
     ComPtr<IDispatch> bound;
     EXPECT_EQ(S_OK, zova::AttachToConsoleProcess(L"Case-1", bound));
     EXPECT_EQ(Identity(console.get()), Identity(bound.get()));
+
+    // An entry whose name cannot be read is reported and passed over, wherever the table lists it.
+    ComPtr<NamelessMoniker> nameless = NamelessMoniker::Make();
+    ComPtr<IRunningObjectTable> rot;
+    ASSERT_EQ(S_OK, GetRunningObjectTable(0, rot.put()));
+    DWORD cookie = 0;
+    ASSERT_TRUE(SUCCEEDED(rot->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, bare->identity(), nameless.get(), &cookie)));
+    const std::string nameFailure = "GetDisplayName failed: " + Dec(NamelessMoniker::kNameFailure);
+    LogTail log;
+    EXPECT_EQ(S_OK, zova::AttachToConsoleProcess(L"Case-1", bound));
+    EXPECT_EQ(Identity(console.get()), Identity(bound.get()));
+    EXPECT_EQ(E_FAIL, zova::AttachToConsoleProcess(L"Absent", bound));
+    EXPECT_EQ(nullptr, bound.get());
+    const Messages lines = log.messages();
+    EXPECT_EQ(nameFailure, lines.at(lines.size() - 2)) << "every entry is read when none has the name";
+    EXPECT_EQ("Moniker not found", lines.back());
+    EXPECT_EQ(S_OK, rot->Revoke(cookie));
 }
 
 // A popup window of the test with a client area of the given size.
