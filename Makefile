@@ -5,7 +5,7 @@ SCRIPTS := $(CURDIR)/scripts
 # Each build folder has a Wine prefix of its own, so parallel builds never share a wineserver.
 export WINEPREFIX := $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps configure build test demo demo-site bench register unregister prefix docs package clean
+.PHONY: all deps configure build test fuzz demo demo-site bench register unregister prefix docs package clean
 
 all: build
 
@@ -26,6 +26,14 @@ prefix: deps
 # One wineserver for the whole run; stopped at the end whatever the outcome.
 test: build prefix
 	@$(SCRIPTS)/run-tests $(BUILD)
+
+# Seeded random inputs in process, FUZZ_CASES a target; a new seed each run
+# unless FUZZ_SEED is given. A failing case prints the command that repeats it.
+FUZZ_CASES ?= 100000
+FUZZ_SEED  ?= $(shell date +%s)
+fuzz: build prefix
+	@$(SCRIPTS)/wine-session start; cd $(BUILD)/bin && $(SCRIPTS)/wine fuzz_inputs.exe --seed=$(FUZZ_SEED) \
+	  --cases=$(FUZZ_CASES); status=$$?; $(SCRIPTS)/wine-session stop; exit $$status
 
 demo: build prefix
 	@$(SCRIPTS)/demo $(BUILD)

@@ -15,8 +15,11 @@ namespace zova {
 // tree is what the file holds. Safe to use from several threads at once.
 class PluginSettings {
 public:
-    // The process-wide settings; the first call finds and reads the file.
+    // The process-wide settings; the first call finds and reads the file in
+    // the user's profile folder.
     static PluginSettings& Instance();
+    // Settings read from, and written to, the file at `path` (empty: none).
+    explicit PluginSettings(std::string path);
 
     // Whether the live tree allows the site named by `key` (an origin key in
     // UTF-8): its value converts to true.
@@ -32,7 +35,6 @@ public:
     PluginSettings& operator=(const PluginSettings&) = delete;
 
 private:
-    PluginSettings();
     void Load();
     void Save();
 
