@@ -95,6 +95,9 @@ bool Page::Load(PageItems& items) noexcept {
                 return false;
             }
         }
+        for (PageItem& item : items)
+            if (item.kind == PageItem::Kind::Script && !item.script.src.empty() && !LoadScriptFile(item.script))
+                return false;
         const std::wstring url = options_.url.empty() ? FileUrlOfPath(options_.pagePath) : options_.url;
         if (!ParsePageUrl(url, url_)) {
             Error(L"pagehost: not a URL: " + url);
@@ -105,6 +108,22 @@ bool Page::Load(PageItems& items) noexcept {
         Error(L"pagehost: out of memory");
         return false;
     }
+}
+
+bool Page::LoadScriptFile(ScriptBlock& block) {
+    // Relative to the page's folder, unless the src names a drive or a root.
+    std::wstring path = block.src;
+    for (wchar_t& c : path) if (c == L'/') c = L'\\';
+    const bool rooted = path[0] == L'\\' || (path.size() > 1 && path[1] == L':');
+    const size_t slash = options_.pagePath.find_last_of(L"\\/");
+    if (!rooted && slash != std::wstring::npos) path = options_.pagePath.substr(0, slash + 1) + path;
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes)) {
+        Error(pageName_ + L": cannot read the script \"" + block.src + L"\" (" + path + L")");
+        return false;
+    }
+    block.code = DecodePageText(bytes);
+    return true;
 }
 
 int Page::Run() noexcept {

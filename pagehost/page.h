@@ -89,6 +89,8 @@ private:
     bool Load(PageItems& items) noexcept;
     bool StartScript() noexcept;
     HRESULT BuildArgs() noexcept;
+    // Reads a <script src>'s file into the block; false (reported) when it cannot.
+    bool LoadScriptFile(ScriptBlock& block);
     HRESULT RunScript(const ScriptBlock& block) noexcept;
     HRESULT AddObject(const ObjectTag& tag) noexcept;
     HRESULT AddControl(const std::wstring& id, const CLSID& clsid, const ParamList& params, Length width,
@@ -107,6 +109,9 @@ private:
     Options options_;
     PageUrl url_;
     std::wstring pageName_;  // the page file's name, for messages
+    // The name each parsed script is reported under, by its source context
+    // (the index here): the page's name, or a <script src> as written.
+    std::vector<std::wstring> sources_;
     HostWindow window_;
     Watchdog watchdog_;
     comfw::ComPtr<PageFrame> frame_;

@@ -78,14 +78,16 @@ HRESULT Page::RunScript(const ScriptBlock& block) noexcept {
             code = L"function " + name + L"(" + block.eventArgs + L"){" + code + L"\n}";
             boundHandlers_[{block.forId, Lower(block.eventName)}] = name;
         }
+        const std::wstring source = block.src.empty() ? pageName_ : block.src;
+        sources_.push_back(source);
         comfw::ExcepInfo info;
-        const HRESULT hr = parser_->ParseScriptText(code.c_str(), nullptr, nullptr, nullptr, 0,
+        const HRESULT hr = parser_->ParseScriptText(code.c_str(), nullptr, nullptr, nullptr, sources_.size() - 1,
                                                     static_cast<ULONG>(block.line), SCRIPTTEXT_ISVISIBLE, nullptr,
                                                     &info);
         if (FAILED(hr) && !Ending()) {
             // An error the engine did not report through the site.
             const std::wstring what = info.bstrDescription ? comfw::TextOf(info.bstrDescription) : Hex(hr);
-            Error(pageName_ + L":" + std::to_wstring(block.line + 1) + L": script error: " + what);
+            Error(source + L":" + std::to_wstring(block.line + 1) + L": script error: " + what);
             End(kStatusScriptError);
         }
         return hr;
@@ -108,7 +110,8 @@ void Page::ScriptError(IActiveScriptError* error) noexcept {
         const bool placed = SUCCEEDED(error->GetSourcePosition(&context, &line, &column));
         std::wstring what = info.bstrDescription ? comfw::TextOf(info.bstrDescription) : std::wstring();
         if (what.empty()) what = L"error " + Hex(info.scode ? info.scode : static_cast<HRESULT>(info.wCode));
-        Error(pageName_ + (placed ? L":" + std::to_wstring(line + 1) : std::wstring()) + L": script error: " + what);
+        const std::wstring& source = placed && context < sources_.size() ? sources_[context] : pageName_;
+        Error(source + (placed ? L":" + std::to_wstring(line + 1) : std::wstring()) + L": script error: " + what);
     }
     COMFW_CATCH_LOG()
     End(kStatusScriptError);

@@ -221,6 +221,13 @@ bool ParseHtmlPage(const std::wstring& text, PageItems& items, std::wstring& err
             ScriptBlock& s = item.script;
             s.code = text.substr(pos, close - pos);
             s.line = lines.lineOf(pos);
+            // With a src, the block's own text is not run (as in a browser); the page loads the file.
+            if (const std::wstring* src = tag.attr(L"src")) {
+                s.src = Trim(*src);
+                if (s.src.empty()) return fail(tagStart, L"a script's src is empty");
+                s.code.clear();
+                s.line = 0;
+            }
             const std::wstring* forId = tag.attr(L"for");
             const std::wstring* ev = tag.attr(L"event");
             if ((forId != nullptr) != (ev != nullptr))

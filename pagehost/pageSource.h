@@ -29,6 +29,7 @@ struct ObjectTag {
 struct ScriptBlock {
     std::wstring code;
     int line = 0;             // zero-based line of the code's first character
+    std::wstring src;         // <script src=...>: the file the code comes from, as written (relative to the page)
     std::wstring forId;       // <script for=...>: the control
     std::wstring eventName;   // <script event="name(args)">: the event's name
     std::wstring eventArgs;   //   and its argument list, without parentheses
