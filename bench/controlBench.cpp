@@ -3,7 +3,7 @@
 // ratio product / floor. Then start/shutdown and attach/shutdown cycles with
 // the process's handle count and private bytes sampled, as slopes per
 // thousand cycles (no growth: a slope within noise of zero).
-//   control_bench [cycles]        (default 1000)
+//   control_bench [cycles] [flood events]    (defaults 200, 100000)
 #include <windows.h>
 #include <ole2.h>
 #include <psapi.h>
@@ -167,6 +167,7 @@ void Row(FILE* data, const char* name, Stat product, Stat floor) {
 
 int main(int argc, char** argv) {
     const int cycles = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
+    const int floodEvents = argc > 2 ? std::max(1000, std::atoi(argv[2]) / 1000 * 1000) : 100000;
     if (FAILED(::OleInitialize(nullptr))) return 2;
     // Consoles this run leaves waiting (the persistent one) end soon after it.
     ::SetEnvironmentVariableW(L"ZOVA_CONSOLE_FAULTS", L"idle-ms=3000");
@@ -234,6 +235,28 @@ int main(int argc, char** argv) {
     const Stat events = Measure(5, [&] { raise(control->vm_control(), page->events); });
     const Stat eventsFloor = Measure(5, [&] { raise(bare.vm.get(), bareSink->events); });
     Row(data, "200 events to the handler", events, eventsFloor);
+
+    // A flood: bursts of a thousand events that the console sends while the
+    // page's thread takes none of its window messages, so the dispatcher's
+    // queue holds the whole burst; then the thread catches up. The queue's
+    // depth and the private bytes are sampled after each burst.
+    const int kFlood = floodEvents, kBurst = 1000;
+    std::vector<Sample> flood;
+    long deepest = 0;
+    const long floodStart = page->events;
+    for (int raised = kBurst; raised <= kFlood; raised += kBurst) {
+        for (int i = 0; i < kBurst; ++i)
+            Invoke(control->vm_control(), ZOVA_DISPID_TEST_RAISE_EVENT, {none, I4(ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE)});
+        deepest = std::max(deepest, raised - (page->events - floodStart));
+        while (page->events - floodStart < raised) {
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            Pump();
+        }
+        flood.push_back(Now(raised));
+    }
+    std::printf("%d events in bursts of %d: %ld at the page, deepest queue %ld, private KiB %+.1f per thousand "
+                "events\n", kFlood, kBurst, page->events - floodStart, deepest,
+                SlopePerThousand(flood, &Sample::privateKiB));
     bare.Stop();
     control->shutdown();
 
@@ -280,6 +303,15 @@ int main(int argc, char** argv) {
         Pump();
         if (i % std::max(1, cycles / 50) == 0) attaches.push_back(Now(i));
     }
+    // The same number of bare starts of the console, to tell what the
+    // platform keeps per console process from what the control keeps.
+    std::vector<Sample> bareStarts;
+    for (int i = 0; i < cycles; ++i) {
+        bare.Start(window, bareSink.get());
+        bare.Stop();
+        Pump();
+        if (i % std::max(1, cycles / 50) == 0) bareStarts.push_back(Now(i));
+    }
     FILE* cyc = std::fopen("bench-cycles.dat", "w");
     for (size_t i = 0; i < starts.size(); ++i)
         std::fprintf(cyc, "%g %g %g %g %g\n", starts[i].cycle, starts[i].handles, starts[i].privateKiB,
@@ -287,6 +319,8 @@ int main(int argc, char** argv) {
     std::fclose(cyc);
     std::printf("%d start/shutdown cycles: handles %+.2f, private KiB %+.1f per thousand cycles\n", cycles,
                 SlopePerThousand(starts, &Sample::handles), SlopePerThousand(starts, &Sample::privateKiB));
+    std::printf("%d bare console starts (the floor): private KiB %+.1f per thousand cycles\n", cycles,
+                SlopePerThousand(bareStarts, &Sample::privateKiB));
     std::printf("%d start-persistent/attach/shutdown cycles: handles %+.2f, private KiB %+.1f per thousand cycles\n",
                 cycles, SlopePerThousand(attaches, &Sample::handles), SlopePerThousand(attaches, &Sample::privateKiB));
     control.reset();
