@@ -1,5 +1,5 @@
 // The log: line format, file life cycle across a whole process (through the
-// probe program) and the debugger mirror.
+// probe program; which configuration parses keep it) and the debugger mirror.
 #include "pluginlog/logLine.h"
 #include "tests/logTestSupport.h"
 
@@ -42,6 +42,7 @@ Lines MessagesIn(const std::wstring& path) {
 }
 
 void WriteFile(const std::wstring& path, const std::string& text) { std::ofstream(std::filesystem::path(path), std::ios::binary) << text; }
+std::string Parsed(int flags) { return "Advanced config parsed into the features: " + std::to_string(flags); }
 
 }  // namespace
 
@@ -76,7 +77,13 @@ TEST(LogFile, KeepAndDeleteRules) {
                           {{L"log", L"clean", L"hold"}, kMarkerFile, true, {"clean"}},
                           {{L"log", L"clean", L"hold"}, kMarkerFolder, true, {"clean"}},
                           {{L"report", L"now", L"hold"}, kEarlierFile, true, {"now"}},
-                          {{L"log", L"now", L"hold"}, kEarlierFile, false, {"now"}}};
+                          {{L"log", L"now", L"hold"}, kEarlierFile, false, {"now"}},
+                          // The configuration parser reports a malformed or unknown option; a clean parse is traced.
+                          {{L"config", L"persistent=true;tunnelmks=TRUE", L"hold"}, kNothing, false, {Parsed(4)}},
+                          {{L"config", L"persistent=true;", L"hold"}, kNothing, true,
+                           {"Bad name-value pair specified as option #1", Parsed(4)}},
+                          {{L"config", L"Persistent=true", L"hold"}, kNothing, true,
+                           {"Unknown feature specified as option #0", Parsed(0)}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.messages) + " before " + std::to_string(c.before));
         ScratchTemp temp;
