@@ -118,8 +118,17 @@ void WriteSettingsFile(const std::string& path, const pt::ptree& tree) {
             throw pt::json_parser_error("write error", next, 0);
         }
     }
-    if (!::MoveFileExA(next.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        const DWORD error = ::GetLastError();
+    // A browser process that reads the file at its first use holds it open
+    // without delete sharing for a moment: the move then waits a little.
+    BOOL moved = FALSE;
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 5 && !moved; ++attempt) {
+        if (attempt) ::Sleep(20);
+        moved = ::MoveFileExA(next.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+        error = moved ? ERROR_SUCCESS : ::GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) break;
+    }
+    if (!moved) {
         ::DeleteFileA(next.c_str());
         throw pt::json_parser_error("cannot replace the file: error " + std::to_string(error), path, 0);
     }
