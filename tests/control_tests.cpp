@@ -354,11 +354,16 @@ TEST(DeviceDetails, WhatTheConsoleAnswersIsCheckedAndConvertedOrRefusedWithItsRe
         comfw::Variant answer;
         const char* report;  // null: converted
         VARIANT_BOOL connectedByMe;
+        ULONG type;
     } rows[] = {
-        {"well formed", DetailsAnswer(good), nullptr, VARIANT_TRUE},
-        {"flag true with a NUL inside", with(3, std::wstring(L"true\0x", 6)), nullptr, VARIANT_FALSE},
+        {"well formed", DetailsAnswer(good), nullptr, VARIANT_TRUE, 2},
+        {"type text 4", with(1, L"4"), nullptr, VARIANT_TRUE, 4},
+        {"flag True", with(3, L"True"), nullptr, VARIANT_FALSE, 2},
+        {"flag 1", with(3, L"1"), nullptr, VARIANT_FALSE, 2},
+        {"flag true with a NUL inside", with(3, std::wstring(L"true\0x", 6)), nullptr, VARIANT_FALSE, 2},
         {"not an array", std::move(notAnArray), "Unexpected type returned from ZOVA: 8"},
         {"bounds 0..9", DetailsAnswer(good, 0, 9), "Unexpected details size returned from ZOVA: (1, 0, 9)"},
+        {"bounds 1..9", DetailsAnswer(good, 1, 9), "Unexpected details size returned from ZOVA: (1, 1, 9)"},
         {"a number element", std::move(numberElement), "Unexpected details element 2 returned from ZOVA: type 3"},
         {"a number that does not convert", with(6, L"1x"),
          "Unexpected details element 6 returned from ZOVA: not a number"},
@@ -380,7 +385,9 @@ TEST(DeviceDetails, WhatTheConsoleAnswersIsCheckedAndConvertedOrRefusedWithItsRe
         EXPECT_EQ(row.report != nullptr, PluginLogKeepMarked() != 0);
         EXPECT_EQ(!row.report, static_cast<bool>(details));
         VARIANT_BOOL mine = 5;
+        ZOVA_DeviceType type{};
         EXPECT_TRUE(!details || (details->get_connectedByMe(&mine) == S_OK && mine == row.connectedByMe)) << mine;
+        EXPECT_TRUE(!details || (details->get_type(&type) == S_OK && ULONG(type) == row.type)) << type;
     }
     // A failing call is traced with its status and passed on.
     ControlRig rig;
