@@ -67,4 +67,26 @@ std::wstring TextOf(const VARIANT& v);
 // A plain top-level window of this thread to hold a console window.
 HWND MakeHostWindow();
 
+// The console window a VM control names (GetHWND), or null.
+HWND ConsoleWindowOf(IDispatch* vm);
+// A window's rectangle (left, top, right, bottom) in its parent's client area.
+std::vector<LONG> PlaceInParent(HWND window);
+// A binary PPM file as "WxH:" and its RGB bytes; "" if it cannot be read.
+std::string ReadPpm(const std::wstring& path);
+// The pixels a VM control's console holds for a real VM (TestSaveFrame), as ReadPpm gives them.
+std::string ConsoleFrame(IDispatch* vm);
+
+// A process a test started; ended by force if the test left it running.
+struct Process {
+    PROCESS_INFORMATION pi{};
+    Process() = default;
+    Process(const Process&) = delete;
+    ~Process();
+    // `line` names the program first; `output`, if given, takes its standard output and error.
+    bool Start(std::wstring line, DWORD flags = DETACHED_PROCESS, HANDLE output = nullptr);
+    bool running() const { return pi.hProcess && ::WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; }
+    // Waits, pumping, for the process to end; its exit code, or STILL_ACTIVE.
+    DWORD ExitCodeWithin(DWORD ms);
+};
+
 }  // namespace zova::test

@@ -20,21 +20,9 @@ namespace {
 
 const std::vector<DISPID> kTeardown{ZOVA_DISPID_UNADVISE, ZOVA_DISPID_DELETE};
 
-// The console window the VM control names, or null.
-HWND ConsoleWindow(IDispatch* vm) {
-    Variant handle;
-    if (FAILED(zova::CallConsoleFor(vm, ZOVA_DISPID_GET_HWND, VT_I4, handle))) return nullptr;
-    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle.get().lVal));
-}
-
-// A window's place in its parent's client area, as "x,y wxh".
-std::string Place(HWND window) {
-    RECT r{};
-    ::GetWindowRect(window, &r);
-    ::MapWindowPoints(nullptr, ::GetParent(window), reinterpret_cast<POINT*>(&r), 2);
-    return std::to_string(r.left) + "," + std::to_string(r.top) + " " + std::to_string(r.right - r.left) + "x" +
-           std::to_string(r.bottom - r.top);
-}
+using zova::test::ConsoleWindowOf;
+using Place = std::vector<LONG>;  // left, top, right, bottom in the parent's client area
+const auto PlaceOf = zova::test::PlaceInParent;
 
 bool IsAdvised(IDispatch* realVm) {
     Variant advised;
@@ -83,7 +71,7 @@ TEST_F(EndToEnd, TheConsoleWindowLivesInTheControlsWindowAndFollowsIt) {
     ASSERT_NE(nullptr, Start(L""));
     // The console made its window as the one child of the control's window,
     // from its own process, covering the client area.
-    HWND consoleWindow = ConsoleWindow(rig.control->vm_control());
+    HWND consoleWindow = ConsoleWindowOf(rig.control->vm_control());
     ASSERT_TRUE(::IsWindow(consoleWindow));
     EXPECT_EQ(consoleWindow, ::GetWindow(window, GW_CHILD));
     EXPECT_EQ(nullptr, ::GetWindow(consoleWindow, GW_HWNDNEXT));
@@ -91,24 +79,24 @@ TEST_F(EndToEnd, TheConsoleWindowLivesInTheControlsWindowAndFollowsIt) {
     ::GetWindowThreadProcessId(consoleWindow, &owner);
     EXPECT_NE(::GetCurrentProcessId(), owner);
     EXPECT_EQ(::GetProcessId(process), owner);
-    EXPECT_EQ("0,0 320x200", Place(consoleWindow));
+    EXPECT_EQ((Place{0, 0, 320, 200}), PlaceOf(consoleWindow));
 
     // Resized from its parent, as a container does: WM_SIZE refits.
     ASSERT_TRUE(::MoveWindow(window, 20, 10, 640, 480, TRUE));
-    EXPECT_EQ("0,0 640x480", Place(consoleWindow));
+    EXPECT_EQ((Place{0, 0, 640, 480}), PlaceOf(consoleWindow));
 
     // A screen-size event refits a console window knocked out of place behind
     // the control's back, before the page hears of it.
     ASSERT_TRUE(::MoveWindow(consoleWindow, 7, 9, 50, 40, TRUE));
-    ASSERT_EQ("7,9 50x40", Place(consoleWindow));
-    std::string placeWhenFired;
+    ASSERT_EQ((Place{7, 9, 57, 49}), PlaceOf(consoleWindow));
+    Place placeWhenFired;
     rig.page->during = [&](DISPID event) {
-        if (event == 4) placeWhenFired = Place(consoleWindow);
+        if (event == 4) placeWhenFired = PlaceOf(consoleWindow);
     };
     ASSERT_EQ(S_OK, rig.control->setScreenSize(1280, 720));
     EXPECT_TRUE(zova::test::PumpUntil([&] { return !rig.page->events.empty(); }, 5000));
     EXPECT_EQ(std::vector<std::wstring>{L"4: i4 1280, i4 720"}, rig.page->events);  // the guest's size
-    EXPECT_EQ("0,0 640x480", placeWhenFired);                                     // the window follows the control
+    EXPECT_EQ((Place{0, 0, 640, 480}), placeWhenFired);                           // the window follows the control
 
     // The control's own background, around and before the console's window, is black.
     HDC screen = ::GetDC(nullptr), memory = ::CreateCompatibleDC(screen);
@@ -165,7 +153,7 @@ TEST_F(EndToEnd, DestroyingTheWindowOfAPersistentStartTearsDownAndKeepsTheConsol
     // The console let this view go (no sink, operations refuse); destroying the control calls
     // nothing more; the console waits for an attach (pages/attachAcross) until its idle limit.
     EXPECT_FALSE(IsAdvised(rig.link.realVm.get()));
-    EXPECT_EQ(nullptr, ConsoleWindow(rig.link.realVm.get()));
+    EXPECT_EQ(nullptr, ConsoleWindowOf(rig.link.realVm.get()));
     rig.control.reset();
     EXPECT_EQ(2u, rig.link.vm->CallIds().size());
     EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(process, 0));

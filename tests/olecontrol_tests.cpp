@@ -9,12 +9,12 @@
 #include <algorithm>
 #include <map>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "comfw/oleControl.h"
 #include "comfw/uniqueAny.h"
 #include "comfw/variant.h"
+#include "tests/consoleTestSupport.h"
 #include "tests/oleControlProbe.h"
 #include "tests/strictExpect.h"
 
@@ -231,18 +231,11 @@ struct HostWindow {
     ~HostWindow() { if (::IsWindow(hwnd)) ::DestroyWindow(hwnd); }
 };
 
-// A child window's rectangle in its parent's client coordinates.
-RECT RectInParent(HWND child) {
-    RECT r{};
-    ::GetWindowRect(child, &r);
-    ::MapWindowPoints(HWND_DESKTOP, ::GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
 // Comparable forms of sizes and rectangles, printed on failure.
 std::pair<LONG, LONG> SizeOf(LONG cx, LONG cy) { return {cx, cy}; }
 template <class S> std::pair<LONG, LONG> SizeOf(const S& s) { return {s.cx, s.cy}; }
-std::tuple<LONG, LONG, LONG, LONG> RectOf(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+std::vector<LONG> RectOf(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+using zova::test::PlaceInParent;
 
 class HandWrittenContainer : public ::testing::Test {
 protected:
@@ -329,12 +322,12 @@ TEST_F(HandWrittenContainer, SitesLoadsActivatesAndMoves) {
     const HWND child = probe->hwnd();
     EXPECT_EQ(host.hwnd, ::GetParent(child));
     EXPECT_EQ(0x56000000u, static_cast<DWORD>(::GetWindowLongW(child, GWL_STYLE)));
-    EXPECT_EQ(RectOf(site->pos), RectOf(RectInParent(child)));
+    EXPECT_EQ(RectOf(site->pos), PlaceInParent(child));
 
     // SetObjectRects moves it; the control's own WM_SIZE handling sees the size.
     const RECT moved{30, 40, 130, 90};
     ASSERT_EQ(S_OK, Query<IOleInPlaceObject>(object.get())->SetObjectRects(&moved, &site->clip));
-    EXPECT_EQ(RectOf(moved), RectOf(RectInParent(child)));
+    EXPECT_EQ(RectOf(moved), PlaceInParent(child));
     ASSERT_FALSE(probe->sizes.empty());
     EXPECT_EQ(SizeOf(100, 50), SizeOf(probe->sizes.back()));
 

@@ -13,7 +13,7 @@
 #include "axplugin/zovaEmbeddedCtl.h"
 #include "comfw/bstr.h"
 #include "comfw/comPtr.h"
-#include "tests/programFolder.h"
+#include "tests/consoleTestSupport.h"
 
 using comfw::ComPtr;
 
@@ -40,16 +40,8 @@ bool KeyExists(const std::wstring& key) {
 }
 
 DWORD RunRegsvr32(const std::wstring& args) {
-    std::wstring line = L"regsvr32.exe /s " + args + L" \"" + ModulePath() + L"\"";
-    STARTUPINFOW si{sizeof si};
-    PROCESS_INFORMATION pi{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return ~0u;
-    ::WaitForSingleObject(pi.hProcess, 60000);
-    DWORD code = ~0u;
-    ::GetExitCodeProcess(pi.hProcess, &code);
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    return code;
+    zova::test::Process regsvr32;
+    return regsvr32.Start(L"regsvr32.exe /s " + args + L" \"" + ModulePath() + L"\"", 0) ? regsvr32.ExitCodeWithin(60000) : ~0u;
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "comfw/scopeExit.h"
 #include "comfw/uniqueAny.h"
 #include "plugin-common/settings.h"
+#include "tests/consoleTestSupport.h"
 #include "tests/ownLog.h"
 
 namespace {
@@ -89,36 +90,20 @@ Lines LogOf(DWORD pid) {
 // A program beside this one, started with its standard output into a file of
 // its own: sitedialog (whose first argument is that file, its report) or a
 // page in the browser-named page host.
-struct Child {
-    std::wstring out;
-    comfw::unique_handle process;
-    DWORD pid = 0;
+struct Child : zova::test::Process {
+    const std::wstring out = NewFile();
 
-    Child(const std::wstring& program, const std::wstring& args) : out(NewFile()) {
-        wchar_t self[MAX_PATH];
-        const std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-        std::wstring line = L"\"" + path.substr(0, path.find_last_of(L'\\') + 1) + program + L"\" " + args;
+    Child(const std::wstring& program, const std::wstring& args) {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         const comfw::unique_file file(::CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                                     CREATE_ALWAYS, 0, nullptr));
-        STARTUPINFOW si{sizeof si};
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = si.hStdError = file.get();
-        PROCESS_INFORMATION pi{};
-        if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+        if (!Start(L"\"" + ProgramFolder() + program + L"\" " + args, 0, file.get()))
             ADD_FAILURE() << "did not start: " << ::GetLastError();
-        ::CloseHandle(pi.hThread);
-        process.reset(pi.hProcess);
-        pid = pi.dwProcessId;
     }
-    // Waits for the end (ending it, failed, after `ms`); gives the exit status.
+    // Waits for the end (failing after `ms`); gives the exit status.
     DWORD Wait(DWORD ms) {
-        DWORD status = ~0u;
-        if (process && ::WaitForSingleObject(process.get(), ms) != WAIT_OBJECT_0) {
-            ::TerminateProcess(process.get(), 9);
-            ADD_FAILURE() << "process " << pid << " did not end in time";
-        }
-        ::GetExitCodeProcess(process.get(), &status);
+        const DWORD status = ExitCodeWithin(ms);
+        EXPECT_NE(STILL_ACTIVE, status) << "process " << pi.dwProcessId << " did not end in time";
         return status;
     }
     static std::wstring NewFile() {
@@ -147,7 +132,7 @@ struct Page : Child {
                                      Windows(ZOVA_TEST_PAGES) + L"\\" + page + L"\" -- " + steps) {}
     PageRun Finish() {
         EXPECT_EQ(0u, Wait(60000)) << "page exit status";
-        return PageRun{ReadLines(out), {}, LogOf(pid)};
+        return PageRun{ReadLines(out), {}, LogOf(pi.dwProcessId)};
     }
 };
 
@@ -284,7 +269,7 @@ TEST(Probes, AFailedProtectedModeQueryIsReportedAndAnAnswerIsKept) {
     EXPECT_EQ(0u, page.Wait(30000));
     ::SetEnvironmentVariableW(L"ZOVA_PROTECTED_MODE", nullptr);
     EXPECT_EQ(Lines{"-2147467259 true true"}, ReadLines(page.out));
-    EXPECT_TRUE(Has(LogOf(page.pid), "IEIsProtectedModeProcess failed: -2147467259"));
+    EXPECT_TRUE(Has(LogOf(page.pi.dwProcessId), "IEIsProtectedModeProcess failed: -2147467259"));
 }
 
 // ---------------------------------------------------------- the dialog
