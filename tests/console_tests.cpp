@@ -396,6 +396,7 @@ TEST_F(SharedConsole, DrivesARealVmOverRfb) {
 
 TEST_F(SharedConsole, ReportsRefusedFailedAndMalformedSessionsAndGoesOn) {
     IDispatch* c = vm.get();
+    // One failure in the handshake, one in a session (the RFB client's other reasons: rfb_tests).
     const struct {
         const char* name;
         std::function<void(RfbPeer&)> script;
@@ -403,18 +404,11 @@ TEST_F(SharedConsole, ReportsRefusedFailedAndMalformedSessionsAndGoesOn) {
         size_t before;  // events before the end: none, or connected, its message and the screen size
     } cases[] = {
         {"wrong password", [](RfbPeer& p) { Greet(p, "other", "no such luck"); }, "Authentication failed: no such luck", 0},
-        {"refused", [](RfbPeer& p) { p.Send(Bytes().Raw("RFB 003.003\n").U32(0).Text("too many clients").v); },
-         "The server refused the connection: too many clients", 0},
         {"rectangle outside the screen",
          [](RfbPeer& p) {
              if (Greet(p)) p.Send(Bytes().U8(0).U8(0).U16(1).Rect(30, 10, 8, 8, kRaw).v), p.Receive(1, 3000);
          },
          "The server sent a malformed message: a rectangle 8x8 at 30,10 outside the 32x16 screen", 3},
-        {"oversized screen",
-         [](RfbPeer& p) {
-             if (Greet(p)) p.Send(Bytes().U8(0).U8(0).U16(1).Rect(0, 0, 60000, 60000, kDesktopSize).v), p.Receive(1, 3000);
-         },
-         "The server sent a malformed message: a screen of 60000x60000 pixels", 3},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.name);
