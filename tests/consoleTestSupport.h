@@ -6,9 +6,11 @@
 #include <windows.h>
 #include <oaidl.h>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "comfw/comObject.h"
 #include "comfw/comPtr.h"
 #include "comfw/variant.h"
 #include "tests/programFolder.h"
@@ -75,6 +77,28 @@ std::vector<LONG> PlaceInParent(HWND window);
 std::string ReadPpm(const std::wstring& path);
 // The pixels a VM control's console holds for a real VM (TestSaveFrame), as ReadPpm gives them.
 std::string ConsoleFrame(IDispatch* vm);
+
+// A page's parameters as a property bag, recording the names read; also the error log of their loading.
+class PropertyBagProbe final : public comfw::ComObject<PropertyBagProbe, IPropertyBag, IErrorLog> {
+public:
+    std::map<std::wstring, comfw::Variant> values;
+    std::vector<std::wstring> reads;
+    std::vector<std::pair<std::wstring, SCODE>> errors;
+    STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog*) noexcept override {
+        reads.push_back(name);
+        auto it = values.find(name);
+        return it == values.end() ? E_INVALIDARG : ::VariantCopy(value, const_cast<VARIANT*>(&it->second.get()));
+    }
+    STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) noexcept override { return values[name].copy_from(*value); }
+    STDMETHODIMP AddError(LPCOLESTR name, EXCEPINFO* info) noexcept override {
+        errors.emplace_back(name, info ? info->scode : S_OK);
+        return S_OK;
+    }
+    // Sets the named parameters to texts, as a page's params arrive.
+    void Set(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> texts) {
+        for (const auto& [name, text] : texts) values[name] = comfw::Variant::OwnBstr(::SysAllocString(text));
+    }
+};
 
 // A process a test started; ended by force if the test left it running.
 struct Process {

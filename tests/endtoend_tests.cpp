@@ -203,34 +203,19 @@ TEST_F(Surface, EveryInterfaceOfTheTableAnswersWithOneIdentity) {
     }
 }
 
-// A page's params as text in a property bag: records the names asked for.
-class ParamBag final : public comfw::ComObject<ParamBag, IPropertyBag> {
-public:
-    std::map<std::wstring, std::wstring> params;
-    std::vector<std::wstring> reads;
-    STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog*) noexcept override {
-        reads.push_back(name);
-        auto found = params.find(name);
-        if (found == params.end()) return E_INVALIDARG;
-        value->vt = VT_BSTR;
-        value->bstrVal = ::SysAllocString(found->second.c_str());
-        return S_OK;
-    }
-    STDMETHODIMP Write(LPCOLESTR, VARIANT*) noexcept override { return E_NOTIMPL; }
-};
-
 TEST_F(Surface, ThePropertyBagLoadsOnlyTheExtentAsUnsignedNumbers) {
     ComPtr<IPersistPropertyBag> persist = As<IPersistPropertyBag>();
-    ComPtr<ParamBag> bag;
-    ASSERT_TRUE(persist && SUCCEEDED(ParamBag::Make(bag)));
-    bag->params = {{L"_cx", L"8467"}, {L"_cy", L"5292"}, {L"advancedConfiguration", L"persistent=true"},
-                   {L"ZOVA_Mode", L"not a number"}, {L"width", L"12"}};
+    ComPtr<zova::test::PropertyBagProbe> bag;
+    ASSERT_TRUE(persist && SUCCEEDED(zova::test::PropertyBagProbe::Make(bag)));
+    bag->Set({{L"_cx", L"8467"}, {L"_cy", L"5292"}, {L"advancedConfiguration", L"persistent=true"},
+              {L"ZOVA_Mode", L"not a number"}, {L"width", L"12"}});
     ASSERT_EQ(S_OK, persist->InitNew());
     ASSERT_EQ(S_OK, persist->Load(bag.get(), nullptr));
     EXPECT_EQ((std::vector<std::wstring>{L"_cx", L"_cy"}), bag->reads);
     EXPECT_FALSE(control->persistent());  // a param is never configuration
     // A value an unsigned 32-bit number cannot hold is refused and leaves the extent as it was.
-    bag->params = {{L"_cx", L"-5"}};
+    bag->values.clear();
+    bag->Set({{L"_cx", L"-5"}});
     ASSERT_EQ(S_OK, persist->Load(bag.get(), nullptr));
     SIZEL extent{};
     ASSERT_EQ(S_OK, As<IOleObject>()->GetExtent(DVASPECT_CONTENT, &extent));

@@ -7,7 +7,6 @@
 #include <ole2.h>
 #include <olectl.h>
 #include <algorithm>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "tests/strictExpect.h"
 
 using comfw::ComPtr;
+using zova::test::PropertyBagProbe;
 
 namespace {
 
@@ -187,25 +187,6 @@ struct EventSinkProbe final : comfw::ComObject<EventSinkProbe, comfw::DispatchBy
     }
 };
 
-// A page's parameters, and the error log of their loading.
-class PropertyBagProbe final : public comfw::ComObject<PropertyBagProbe, IPropertyBag, IErrorLog> {
-public:
-    std::map<std::wstring, comfw::Variant> values;
-    std::vector<std::wstring> reads;
-    std::vector<std::pair<std::wstring, SCODE>> errors;
-    STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog*) noexcept override {
-        reads.push_back(name);
-        auto it = values.find(name);
-        return it == values.end() ? E_INVALIDARG : ::VariantCopy(value, const_cast<VARIANT*>(&it->second.get()));
-    }
-    STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) noexcept override { return values[name].copy_from(*value); }
-    STDMETHODIMP AddError(LPCOLESTR name, EXCEPINFO* info) noexcept override {
-        errors.emplace_back(name, info ? info->scode : S_OK);
-        return S_OK;
-    }
-    void Set(const wchar_t* name, const wchar_t* text) { values[name] = comfw::Variant::OwnBstr(::SysAllocString(text)); }
-};
-
 // The probe's miscellaneous status, as a registration would write it.
 class ProbeClassRegistration : public ::testing::Environment {
 public:
@@ -268,8 +249,7 @@ protected:
         ASSERT_EQ(S_OK, object->SetClientSite(site.get()));
         ComPtr<PropertyBagProbe> page;
         PropertyBagProbe::Make(page);
-        page->Set(L"_cx", L"5000");
-        page->Set(L"_cy", L"2500");
+        page->Set({{L"_cx", L"5000"}, {L"_cy", L"2500"}});
         ASSERT_EQ(S_OK, Query<IPersistPropertyBag>(object.get())->Load(page.get(), page.get()));
         ASSERT_EQ(S_OK, DoVerb(verb));
         ASSERT_TRUE(probe->hwnd());
@@ -537,16 +517,14 @@ TEST_F(Persistence, PropertyBagSavesTheMapAndLoadsOnlyIt) {
     // are never asked for. A value that does not convert keeps the old one and
     // goes to the error log; a missing one keeps the old one silently.
     PropertyBagProbe::Make(page);
-    page->Set(L"_cx", L"4321");
-    page->Set(L"_cy", L"876");
-    page->Set(L"color", L"red");
+    page->Set({{L"_cx", L"4321"}, {L"_cy", L"876"}, {L"color", L"red"}});
     ComPtr<IPersistPropertyBag> in = Query<IPersistPropertyBag>(loaded->identity());
     ASSERT_EQ(S_OK, in->Load(page.get(), page.get()));
     EXPECT_EQ(SizeOf(4321, 876), SizeOf(loaded->extent()));
     EXPECT_EQ((std::vector<std::wstring>{L"_cx", L"_cy"}), page->reads);
     EXPECT_TRUE(page->errors.empty());
     page->values.clear();
-    page->Set(L"_cx", L"wide");
+    page->Set({{L"_cx", L"wide"}});
     ASSERT_EQ(S_OK, in->Load(page.get(), page.get()));
     EXPECT_EQ(SizeOf(4321, 876), SizeOf(loaded->extent()));
     EXPECT_EQ((std::vector<std::pair<std::wstring, SCODE>>{{L"_cx", DISP_E_TYPEMISMATCH}}), page->errors);
