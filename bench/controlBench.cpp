@@ -1,8 +1,6 @@
-// The control's paths against the platform's floor for the same work, in one
-// run on one machine: medians of repeated runs with their spread, and the
-// ratio product / floor. Then start/shutdown and attach/shutdown cycles with
-// the process's handle count and private bytes sampled, as slopes per
-// thousand cycles (no growth: a slope within noise of zero).
+// The control's paths against the platform's floor for the same work, in one run on one machine: medians of repeated
+// runs with their spread, and the ratio product / floor. Then start/shutdown and attach/shutdown cycles with the
+// process's handle count and private bytes sampled, as slopes per thousand cycles (no growth: a slope near zero).
 //   control_bench [cycles]        (default 1000)
 #include <windows.h>
 #include <ole2.h>
@@ -73,9 +71,8 @@ struct CountingSink final : comfw::ComObject<CountingSink, comfw::DispatchByIdOn
 // Calls into the console go through zova::CallConsole*, a bare Invoke by dispid.
 using comfw::Variant;
 
-// The floor of a start: the console process started with the same command
-// line, its ready event, the running object bound, a VM control made in the
-// window and a sink advised; torn down by Unadvise and Delete.
+// The floor of a start: the console process started with the same command line, its ready event, the running object
+// bound, a VM control made in the window and a sink advised; torn down by Unadvise and Delete.
 struct BareConsole {
     ComPtr<IDispatch> process, vm;
     bool Start(HWND window, IDispatch* sink) {

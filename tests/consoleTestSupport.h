@@ -1,6 +1,5 @@
-// Driving the reference console process from a test program: starting it as
-// the control does, waiting with a message-dispatching wait, binding its
-// object through the running object table, and calls by dispid.
+// Driving the reference console process from a test program: starting it as the control does, waiting with a
+// message-dispatching wait, binding its object through the running object table, and calls by dispid.
 #pragma once
 
 #include <windows.h>
@@ -17,9 +16,8 @@
 
 namespace zova::test {
 
-// Dispatches the thread's messages (incoming COM calls among them) until
-// `done` is true or `timeoutMs` has passed; returns the final `done`. The
-// wait also wakes when one of `wake` is signalled.
+// Dispatches the thread's messages (incoming COM calls among them) until `done` is true or `timeoutMs` has passed;
+// returns the final `done`. The wait also wakes when one of `wake` is signalled.
 template <class Done>
 bool PumpUntil(Done done, DWORD timeoutMs, std::initializer_list<HANDLE> wake = {}) {
     const ULONGLONG end = ::GetTickCount64() + timeoutMs;

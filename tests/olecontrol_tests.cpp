@@ -1,6 +1,5 @@
-// Embedding support of comfw: a probe control made of the OLE control mixins,
-// hosted by a hand-written container that checks the call order a browser
-// relies on.
+// Embedding support of comfw: a probe control made of the OLE control mixins, hosted by a hand-written container that
+// checks the call order a browser relies on.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -40,8 +39,7 @@ ComPtr<I> Query(IUnknown* object) {
     return p;
 }
 
-// The control under test: every embedding mixin, the shared base, and hooks
-// that record what reaches them.
+// The control under test: every embedding mixin, the shared base, and hooks that record what reaches them.
 class ProbeControl
     : public comfw::ComObject<
           ProbeControl, comfw::DispatchFromTypeLib<IOleControlProbe>, comfw::ViewObjectExImpl<ProbeControl>,
@@ -230,8 +228,7 @@ protected:
         object = Query<IOleObject>(probe->identity());
     }
     void TearDown() override {
-        // Whatever state the test left, closing may leave UI activity and
-        // in-place activity.
+        // Whatever state the test left, closing may leave UI activity and in-place activity.
         ExpectDeactivation();
         object->Close(OLECLOSE_NOSAVE);
         object->SetClientSite(nullptr);
@@ -242,8 +239,7 @@ protected:
         probe.reset();
         EXPECT_EQ(0, ProbeControl::alive);
     }
-    // What a container that honours OLEMISC_SETCLIENTSITEFIRST does: site,
-    // the page's parameters, then the verb.
+    // What a container that honours OLEMISC_SETCLIENTSITEFIRST does: site, the page's parameters, then the verb.
     void SiteLoadAndActivate(LONG verb) {
         ExpectActivation(verb == OLEIVERB_UIACTIVATE);
         ASSERT_EQ(S_OK, object->SetClientSite(site.get()));
@@ -254,8 +250,7 @@ protected:
         ASSERT_EQ(S_OK, DoVerb(verb));
         ASSERT_TRUE(probe->hwnd());
     }
-    // The calls an activation makes on the site and frame; with `ui`, those of
-    // UI activation too.
+    // The calls an activation makes on the site and frame; with `ui`, those of UI activation too.
     static void ExpectActivation(bool ui) {
         SET_EXPECT(GetWindow);
         SET_EXPECT(CanInPlaceActivate);
@@ -297,8 +292,7 @@ TEST_F(HandWrittenContainer, SitesLoadsActivatesAndMoves) {
     EXPECT_EQ(0u, Count("OnUIActivate"));
     EXPECT_TRUE(probe->in_place_active());
 
-    // The window: a child of the site's window, at the site's rectangle, with
-    // exactly the control style.
+    // The window: a child of the site's window, at the site's rectangle, with exactly the control style.
     const HWND child = probe->hwnd();
     EXPECT_EQ(host.hwnd, ::GetParent(child));
     EXPECT_EQ(0x56000000u, static_cast<DWORD>(::GetWindowLongW(child, GWL_STYLE)));
@@ -326,9 +320,8 @@ TEST_F(HandWrittenContainer, SitesLoadsActivatesAndMoves) {
     EXPECT_EQ(nullptr, probe->hwnd());
 }
 
-// Close destroys the window (the control's hook sees WM_DESTROY first), tells
-// the site and the advise sinks, and lets the site save a dirty control only
-// when asked to.
+// Close destroys the window (the control's hook sees WM_DESTROY first), tells the site and the advise sinks, and lets
+// the site save a dirty control only when asked to.
 TEST_F(HandWrittenContainer, CloseDestroysTheWindowAndSavesOnlyIfAsked) {
     for (DWORD option : {OLECLOSE_NOSAVE, OLECLOSE_SAVEIFDIRTY}) {
         SCOPED_TRACE(option);
@@ -513,9 +506,8 @@ TEST_F(Persistence, PropertyBagSavesTheMapAndLoadsOnlyIt) {
     EXPECT_EQ(3210u, bag->values[L"_cx"].get().ulVal);
     EXPECT_EQ(1234u, bag->values[L"_cy"].get().ulVal);
 
-    // Page parameters arrive as text, converted to the entry's type; others
-    // are never asked for. A value that does not convert keeps the old one and
-    // goes to the error log; a missing one keeps the old one silently.
+    // Page parameters arrive as text, converted to the entry's type; others are never asked for. A value that does
+    // not convert keeps the old one and goes to the error log; a missing one keeps the old one silently.
     PropertyBagProbe::Make(page);
     page->Set({{L"_cx", L"4321"}, {L"_cy", L"876"}, {L"color", L"red"}});
     ComPtr<IPersistPropertyBag> in = Query<IPersistPropertyBag>(loaded->identity());

@@ -1,8 +1,7 @@
-// Browser proxy resolution on the platform's own WinHTTP. Each case writes the
-// user's proxy settings (read by WinHttpGetIEProxyConfigForCurrentUser), runs
-// proxy_client, a fresh process whose control connects with the browser-proxy
-// feature, and checks Connect's tenth argument as the console got it and the
-// client's log. Auto-configuration scripts come from a Winsock server here.
+// Browser proxy resolution on the platform's own WinHTTP. Each case writes the user's proxy settings (read by
+// WinHttpGetIEProxyConfigForCurrentUser), runs proxy_client, a fresh process whose control connects with the
+// browser-proxy feature, and checks Connect's tenth argument as the console got it and the client's log.
+// Auto-configuration scripts come from a Winsock server here.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -96,8 +95,7 @@ const char kPacScript[] =
     "  return \"PROXY pac-proxy:3128\";\n"
     "}\n";
 
-// A one-thread HTTP server on 127.0.0.1 that answers every request with
-// kPacScript and records the request lines.
+// A one-thread HTTP server on 127.0.0.1 that answers every request with kPacScript and records the request lines.
 class PacServer {
 public:
     PacServer() {

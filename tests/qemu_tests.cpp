@@ -1,7 +1,6 @@
-// End to end against a real VM: the control (as a page drives it) starts the
-// reference console, which connects over RFB to a QEMU guest running
-// memtest86+ that scripts/with-qemu started; the guest's monitor pauses
-// it and dumps its screen for an exact comparison.
+// End to end against a real VM: the control (as a page drives it) starts the reference console, which connects over
+// RFB to a QEMU guest running memtest86+ that scripts/with-qemu started; the guest's monitor pauses it and dumps its
+// screen for an exact comparison.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -26,8 +25,7 @@ std::wstring Env(const wchar_t* name) {
 
 std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
 
-// The guest's monitor over its loopback TCP port: one command at a time,
-// each answered when the prompt comes back.
+// The guest's monitor over its loopback TCP port: one command at a time, each answered when the prompt comes back.
 class Monitor {
 public:
     explicit Monitor(int port) {

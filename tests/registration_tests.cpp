@@ -1,6 +1,5 @@
-// The module as a COM server: its exports, what registration writes and what
-// unregistration removes, with the platform's regsvr32 and registrar. The
-// module is left registered for the page tests that follow.
+// The module as a COM server: its exports, what registration writes and what unregistration removes, with the
+// platform's regsvr32 and registrar. The module is left registered for the page tests that follow.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -23,8 +22,7 @@ const wchar_t kClassKey[] = L"CLSID\\{59E853C6-078C-460C-9BC0-FF88CC33F968}";
 
 std::wstring ModulePath() { return ProgramFolder() + L"velmoraRemoteConsole.dll"; }
 
-// The default (or named) string value of a key under HKEY_CLASSES_ROOT, or
-// "<missing>".
+// The default (or named) string value of a key under HKEY_CLASSES_ROOT, or "<missing>".
 std::wstring ReadClassesRoot(const std::wstring& key, const wchar_t* value = nullptr) {
     wchar_t data[512];
     DWORD size = sizeof data;

@@ -1,6 +1,5 @@
-// The session, screen and input operations across the process boundary: a
-// control with its shipped console link starts the reference console once per
-// fault configuration (none, results of another type, failing calls; switches
+// The session, screen and input operations across the process boundary: a control with its shipped console link
+// starts the reference console once per fault configuration (none, results of another type, failing calls; switches
 // in ZOVA_CONSOLE_FAULTS, inherited by the console); every call goes there and back.
 #include <gtest/gtest.h>
 
@@ -72,9 +71,8 @@ constexpr LONG kU = 42, kTrue = VARIANT_TRUE, kFalse = VARIANT_FALSE;  // kU: no
 
 const Op kGrab = Get<ZOVA_GrabState>(&Ctl::getGrabState), kState = Get<ZOVA_ConnectionState>(&Ctl::getConnectionState),
          kFull = Get<VARIANT_BOOL>(&Ctl::getFullscreen);
-// One sequence, run on each configuration's fresh console: status and result
-// with no faults, with results of another type, with failing calls. Refused
-// results read as zero sizes and false; enumerations stay unwritten.
+// One sequence, run on each configuration's fresh console: status and result with no faults, with results of another
+// type, with failing calls. Refused results read as zero sizes and false; enumerations stay unwritten.
 const struct Row { const char* what; Op op; Outcome outcome[3]; } kRows[] = {
     {"setScreenSize", Call(&Ctl::setScreenSize, 1280, 720), {{S_OK, kU}, {S_OK, kU}, {Itf(0x26B), kU}}},
     {"screenWidth", Get<INT>(&Ctl::screenWidth), {{S_OK, 1280}, {kMismatch, 0}, {Itf(0x26C), 0}}},
@@ -157,9 +155,8 @@ TEST_F(SessionOps, ConnectSendsTenArgumentsOfTheContractTypes) {
     ASSERT_EQ(S_OK, control->connect(Text(L"host-02.lab.example").get(), thumb.get(), VARIANT_BOOL(5), nullptr,
                                      Text(L"operator").get(), Text(L"secret").get(), Text(L"vm-42").get(),
                                      Text(L"dc-1").get(), Text(L"store-1/vm-42/vm-42.cfg").get()));
-    // 5 arrives as VARIANT_TRUE. The null ticket and the proxy slot (the feature
-    // is off) arrive empty, as the marshaller delivers a null BSTR; in-process
-    // they stay null (below).
+    // 5 arrives as VARIANT_TRUE. The null ticket and the proxy slot (the feature is off) arrive empty, as the
+    // marshaller delivers a null BSTR; in-process they stay null (below).
     EXPECT_EQ((std::vector<std::wstring>{L"8 host-02.lab.example", L"8 AB:CD", L"11 -1", L"8 ", L"8 operator", L"8 secret",
                                          L"8 vm-42", L"8 dc-1", L"8 store-1/vm-42/vm-42.cfg", L"8 "}),
               LastConnectArgs(control->vm_control()));

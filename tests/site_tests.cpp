@@ -1,10 +1,8 @@
-// Site access control. This program runs under a name that contains
-// "IExplore.EXE" (in mixed case), so the control in it takes it for the
-// browser and guards its client-device operations. The pages run in the page
-// host's browser-named copy (iexplore.exe), their origin from --url; the
-// dialogs that the pages' controls show are read and answered from another
-// process by sitedialog. Every case starts from the real settings file in
-// the prefix's profile folder, set up as the case needs.
+// Site access control. This program runs under a name that contains "IExplore.EXE" (in mixed case), so the control in
+// it takes it for the browser and guards its client-device operations. The pages run in the page host's browser-named
+// copy (iexplore.exe), their origin from --url; the dialogs that the pages' controls show are read and answered from
+// another process by sitedialog. Every case starts from the real settings file in the prefix's profile folder, set up
+// as the case needs.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -87,9 +85,8 @@ Lines LogOf(DWORD pid) {
     return messages;
 }
 
-// A program beside this one, started with its standard output into a file of
-// its own: sitedialog (whose first argument is that file, its report) or a
-// page in the browser-named page host.
+// A program beside this one, started with its standard output into a file of its own: sitedialog (whose first
+// argument is that file, its report) or a page in the browser-named page host.
 struct Child : zova::test::Process {
     const std::wstring out = NewFile();
 
@@ -181,9 +178,8 @@ TEST(Settings, FirstUseFromManyThreadsHandEditedValuesAndAnotherProcesssRemember
             ASSERT_TRUE(settings.IsSiteAllowed("t:,h" + std::to_string(t) + "-" + std::to_string(k) + ","));
     }
 
-    // Another process remembers a site; this one then remembers its own: the
-    // file keeps its entries in order, then the other's, then this one's. The
-    // other's site reaches this process's file, not its decisions.
+    // Another process remembers a site; this one then remembers its own: the file keeps its entries in order, then
+    // the other's, then this one's. The other's site reaches this process's file, not its decisions.
     const PageRun other = RunPage(L"https://other-1.lab.example/", L"list", L"allow-remember");
     EXPECT_EQ(Lines{"list allowed"}, other.out);
     settings.AllowSite("https:,host-01,", true);
@@ -260,9 +256,8 @@ TEST(PageOrigin, WithoutASiteOrAnHTMLDocumentTheDevicesAreRefusedAndTheFailureRe
     }
 }
 
-// The protected-mode query fails (reported, not kept), then answers, and that
-// answer is kept for the process: the third call does not ask. (The test's
-// entry lets a native ieframe.dll load: WINEDLLOVERRIDES ieframe=n.)
+// The protected-mode query fails (reported, not kept), then answers, and that answer is kept for the process: the
+// third call does not ask. (The test's entry lets a native ieframe.dll load: WINEDLLOVERRIDES ieframe=n.)
 TEST(Probes, AFailedProtectedModeQueryIsReportedAndAnAnswerIsKept) {
     ::SetEnvironmentVariableW(L"ZOVA_PROTECTED_MODE", L"fail yes no");
     Child page(L"protected\\pagehost.exe", L"\"" + Windows(ZOVA_TEST_PAGES) + L"\\protectedMode.html\"");
@@ -303,9 +298,8 @@ TEST(SiteAccess, EachAnswerDecidesAsTheUserMeantAndOnlyARememberedAllowOutlivesT
     SetSettings("(none)");
     const std::wstring url = L"https://host-01.lab.example:8443/console.html";
     const std::string shown = std::string("https:|host-01.lab.example|8443") + kShown;
-    // Deny, Esc and the close box refuse and leave nothing: each next call asks
-    // again. Allow with the box ticked passes this call and every later one of
-    // the process, on either control, without asking.
+    // Deny, Esc and the close box refuse and leave nothing: each next call asks again. Allow with the box ticked
+    // passes this call and every later one of the process, on either control, without asking.
     PageRun run = RunPage(url, L"list list list list details@2 connect disconnect list@2", L"deny esc close allow");
     EXPECT_EQ((Lines{"list denied", "list denied", "list denied", "list allowed", "details@2 allowed",
                      "connect allowed", "disconnect allowed", "list@2 allowed"}),
@@ -347,9 +341,8 @@ TEST(SiteAccess, OriginsAreShownNormalisedAndRememberedAsReported) {
               SettingsBytes());
 }
 
-// A settings file that cannot be read is left as it was; without a profile
-// folder (its parent made a file, so the folder cannot be made) nothing is
-// read or written. Either way the allow holds for the process and is reported.
+// A settings file that cannot be read is left as it was; without a profile folder (its parent made a file, so the
+// folder cannot be made) nothing is read or written. Either way the allow holds for the process and is reported.
 TEST(SiteAccess, AnUnreadableFileIsNeverWrittenOverAndWithoutAProfileNothingIsWritten) {
     const std::wstring wide = SettingsPath();
     const std::string path(wide.begin(), wide.end()), kept = "left as it is, since it cannot be read: ";

@@ -19,8 +19,7 @@ namespace {
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-// Everything of a library that a script, a container or the marshaller reads,
-// a line per type and member.
+// Everything of a library that a script, a container or the marshaller reads, a line per type and member.
 std::vector<std::string> Lines(const tlbtool::Library& lib) {
     auto type = [](const tlbtool::TypeRef& t) {
         return std::to_wstring(t.vt) + L":" + t.name + L":" + std::to_wstring(t.kind) + std::wstring(t.pointers, L'*');
