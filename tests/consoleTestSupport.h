@@ -76,6 +76,14 @@ std::string ReadPpm(const std::wstring& path);
 // The pixels a VM control's console holds for a real VM (TestSaveFrame), as ReadPpm gives them.
 std::string ConsoleFrame(IDispatch* vm);
 
+// A new object of a comfw class (null if it could not be made).
+template <class T>
+comfw::ComPtr<T> Made() {
+    comfw::ComPtr<T> made;
+    T::Make(made);
+    return made;
+}
+
 // A page's parameters as a property bag, recording the names read; also the error log of their loading.
 class PropertyBagProbe final : public comfw::ComObject<PropertyBagProbe, IPropertyBag, IErrorLog> {
 public:

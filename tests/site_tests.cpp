@@ -232,8 +232,7 @@ TEST(PageOrigin, WithoutASiteOrAnHTMLDocumentTheDevicesAreRefusedAndTheFailureRe
         SCOPED_TRACE(row.line);
         ComPtr<zova::ZOVAEmbeddedCtl> control;
         ASSERT_EQ(S_OK, zova::ZOVAEmbeddedCtl::Make(control));
-        ComPtr<FakeSite> site;
-        FakeSite::Make(site);
+        const ComPtr<FakeSite> site = zova::test::Made<FakeSite>();
         site->container = row.container;
         if (row.site) control->SetClientSite(site.get());
         zova::test::LogMark mark;
