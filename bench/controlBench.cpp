@@ -100,9 +100,10 @@ struct BareConsole {
         Variant made;
         RECT r{};
         ::GetClientRect(window, &r);
-        if (FAILED(zova::CallConsoleFor(process.get(), ZOVA_DISPID_CREATE_CONTROL, VT_DISPATCH, made,
-                                        Variant::I4(static_cast<LONG>(reinterpret_cast<LONG_PTR>(window))), Variant::I4(r.left),
-                                        Variant::I4(r.top), Variant::I4(r.right), Variant::I4(r.bottom))))
+        const Variant handle = Variant::I4(static_cast<LONG>(reinterpret_cast<LONG_PTR>(window)));
+        if (FAILED(zova::CallConsoleFor(process.get(), ZOVA_DISPID_CREATE_CONTROL, VT_DISPATCH, made, handle,
+                                        Variant::I4(r.left), Variant::I4(r.top), Variant::I4(r.right),
+                                        Variant::I4(r.bottom))))
             return false;
         vm = ComPtr<IDispatch>(made.get().pdispVal);
         return SUCCEEDED(zova::CallConsole(vm.get(), ZOVA_DISPID_ADVISE, Variant::Dispatch(sink)));
@@ -201,7 +202,8 @@ int main(int argc, char** argv) {
     const auto raise = [&](IDispatch* vm, long& counter) {
         const long target = counter + kEvents;
         for (int i = 0; i < kEvents; ++i)
-            zova::CallConsole(vm, ZOVA_DISPID_TEST_RAISE_EVENT, Variant::I4(ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE), Variant());
+            zova::CallConsole(vm, ZOVA_DISPID_TEST_RAISE_EVENT, Variant::I4(ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE),
+                              Variant());
         while (counter < target) {
             ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
             Pump();

@@ -43,7 +43,8 @@ bool KeyExists(const std::wstring& key) {
 
 DWORD RunRegsvr32(const std::wstring& args) {
     zova::test::Process regsvr32;
-    return regsvr32.Start(L"regsvr32.exe /s " + args + L" \"" + ModulePath() + L"\"", 0) ? regsvr32.ExitCodeWithin(60000) : ~0u;
+    const bool started = regsvr32.Start(L"regsvr32.exe /s " + args + L" \"" + ModulePath() + L"\"", 0);
+    return started ? regsvr32.ExitCodeWithin(60000) : ~0u;
 }
 
 }  // namespace
@@ -157,8 +158,8 @@ std::vector<std::string> Lines(const tlbtool::Library& lib) {
 // The help texts themselves are the reference's (docs/api.md, written from the embedded library).
 TEST(TypeLibrary, TheModuleCarriesWidlsLibraryWithHelpForEveryEnumMemberAndRegistersThatOne) {
     ComPtr<ITypeLib> widlLib, builtLib, registeredLib;
-    ASSERT_EQ(S_OK, ::LoadTypeLibEx((ProgramFolder() + L"..\\generated\\axplugin\\widl\\velmoraRemoteConsole.tlb").c_str(),
-                                    REGKIND_NONE, widlLib.put()));
+    const std::wstring widlPath = ProgramFolder() + L"..\\generated\\axplugin\\widl\\velmoraRemoteConsole.tlb";
+    ASSERT_EQ(S_OK, ::LoadTypeLibEx(widlPath.c_str(), REGKIND_NONE, widlLib.put()));
     ASSERT_EQ(S_OK, ::LoadTypeLibEx((ProgramFolder() + L"velmoraRemoteConsole.dll").c_str(), REGKIND_NONE,
                                     builtLib.put()));
     ASSERT_EQ(S_OK, ::LoadRegTypeLib(LIBID_VelmoraRemoteConsoleTypeLib, 5, 1, 0x409, registeredLib.put()));
