@@ -1,8 +1,7 @@
-// The control's paths against the platform's floor for the same work, in one
-// run on one machine: medians of repeated runs with their spread, and the
-// ratio product / floor. Then start/shutdown and attach/shutdown cycles with
-// the process's handle count and private bytes sampled, as slopes per
-// thousand cycles (no growth: a slope within noise of zero).
+// The control's paths against the platform's floor for the same work, in one run on one machine: medians of repeated
+// runs with their spread, and the ratio product / floor. Then a flood of events, and start/shutdown, bare start and
+// attach/shutdown cycles with the process's handle count and private bytes sampled, as slopes per thousand (no
+// growth: a slope near zero).
 //   control_bench [cycles] [flood events]    (defaults 200, 100000)
 #include <windows.h>
 #include <ole2.h>
@@ -70,20 +69,11 @@ struct CountingSink final : comfw::ComObject<CountingSink, comfw::DispatchByIdOn
     }
 };
 
-HRESULT Invoke(IDispatch* object, DISPID id, std::vector<VARIANT> lastFirst, VARIANT* result = nullptr) {
-    DISPPARAMS params{lastFirst.empty() ? nullptr : lastFirst.data(), nullptr, static_cast<UINT>(lastFirst.size()), 0};
-    VARIANT ignored;
-    ::VariantInit(&ignored);
-    const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                      result ? result : &ignored, nullptr, nullptr);
-    ::VariantClear(&ignored);
-    return hr;
-}
-VARIANT I4(LONG v) { VARIANT r; r.vt = VT_I4; r.lVal = v; return r; }
+// Calls into the console go through zova::CallConsole*, a bare Invoke by dispid.
+using comfw::Variant;
 
-// The floor of a start: the console process started with the same command
-// line, its ready event, the running object bound, a VM control made in the
-// window and a sink advised; torn down by Unadvise and Delete.
+// The floor of a start: the console process started with the same command line, its ready event, the running object
+// bound, a VM control made in the window and a sink advised; torn down by Unadvise and Delete.
 struct BareConsole {
     ComPtr<IDispatch> process, vm;
     bool Start(HWND window, IDispatch* sink) {
@@ -108,27 +98,21 @@ struct BareConsole {
             FAILED(::CreateBindCtx(0, ctx.put())) ||
             FAILED(moniker->BindToObject(ctx.get(), nullptr, IID_IDispatch, process.put_void())))
             return false;
-        VARIANT made;
-        ::VariantInit(&made);
+        Variant made;
         RECT r{};
         ::GetClientRect(window, &r);
-        // Arguments last first: bottom, right, top, left, window.
-        if (FAILED(Invoke(process.get(), ZOVA_DISPID_CREATE_CONTROL,
-                          {I4(r.bottom), I4(r.right), I4(r.top), I4(r.left),
-                           I4(static_cast<LONG>(reinterpret_cast<LONG_PTR>(window)))},
-                          &made)) ||
-            made.vt != VT_DISPATCH)
+        const Variant handle = Variant::I4(static_cast<LONG>(reinterpret_cast<LONG_PTR>(window)));
+        if (FAILED(zova::CallConsoleFor(process.get(), ZOVA_DISPID_CREATE_CONTROL, VT_DISPATCH, made, handle,
+                                        Variant::I4(r.left), Variant::I4(r.top), Variant::I4(r.right),
+                                        Variant::I4(r.bottom))))
             return false;
-        vm = ComPtr<IDispatch>::Attach(made.pdispVal);
-        VARIANT s;
-        s.vt = VT_DISPATCH;
-        s.pdispVal = sink;
-        return SUCCEEDED(Invoke(vm.get(), ZOVA_DISPID_ADVISE, {s}));
+        vm = ComPtr<IDispatch>(made.get().pdispVal);
+        return SUCCEEDED(zova::CallConsole(vm.get(), ZOVA_DISPID_ADVISE, Variant::Dispatch(sink)));
     }
     void Stop() {
         if (!vm) return;
-        Invoke(vm.get(), ZOVA_DISPID_UNADVISE, {});
-        Invoke(vm.get(), ZOVA_DISPID_DELETE, {});
+        zova::CallConsole(vm.get(), ZOVA_DISPID_UNADVISE);
+        zova::CallConsole(vm.get(), ZOVA_DISPID_DELETE);
         vm.reset();
         process.reset();
     }
@@ -212,21 +196,16 @@ int main(int argc, char** argv) {
     bare.Start(window, bareSink.get());
     ZOVA_ConnectionState state{};
     const Stat call = Measure(400, [&] { control->getConnectionState(&state); });
-    VARIANT answer;
-    ::VariantInit(&answer);
-    const Stat callFloor = Measure(400, [&] {
-        Invoke(bare.vm.get(), ZOVA_DISPID_GET_CONNECTION_STATE, {}, &answer);
-        ::VariantClear(&answer);
-    });
+    const Stat callFloor = Measure(400, [&] { zova::CallConsole(bare.vm.get(), ZOVA_DISPID_GET_CONNECTION_STATE); });
     Row(data, "console operation", call, callFloor);
 
     // Console events to the page, against the same events into a bare sink.
     constexpr int kEvents = 200;
-    VARIANT none;
-    ::VariantInit(&none);
     const auto raise = [&](IDispatch* vm, long& counter) {
         const long target = counter + kEvents;
-        for (int i = 0; i < kEvents; ++i) Invoke(vm, ZOVA_DISPID_TEST_RAISE_EVENT, {none, I4(ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE)});
+        for (int i = 0; i < kEvents; ++i)
+            zova::CallConsole(vm, ZOVA_DISPID_TEST_RAISE_EVENT, Variant::I4(ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE),
+                              Variant());
         while (counter < target) {
             ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
             Pump();
@@ -246,7 +225,8 @@ int main(int argc, char** argv) {
     const long floodStart = page->events;
     for (int raised = kBurst; raised <= kFlood; raised += kBurst) {
         for (int i = 0; i < kBurst; ++i)
-            Invoke(control->vm_control(), ZOVA_DISPID_TEST_RAISE_EVENT, {none, I4(ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE)});
+            zova::CallConsole(control->vm_control(), ZOVA_DISPID_TEST_RAISE_EVENT,
+                              Variant::I4(ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE), Variant());
         deepest = std::max(deepest, raised - (page->events - floodStart));
         while (page->events - floodStart < raised) {
             ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);

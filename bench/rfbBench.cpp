@@ -1,11 +1,8 @@
-// Frames per second and update-to-paint latency of the console's RFB client
-// for a stream of full-screen updates (1024x768, Raw and ZRLE) from a server
-// on the loopback, in lock step: the server sends a frame, the client reads
-// and decodes it (RfbClient), copies it to a front buffer and paints it with
-// SetDIBitsToDevice, then asks for the next; the server times each frame from
-// its first byte to that request. Beside them, the platform's floor for the
-// same work: the same bytes through a loopback socket alone, and the bare
-// blit of a frame.
+// Frames per second and update-to-paint latency of the console's RFB client for a stream of full-screen updates
+// (1024x768, Raw and ZRLE) from a server on the loopback, in lock step: the server sends a frame, the client reads
+// and decodes it (RfbClient), copies it to a front buffer and paints it with SetDIBitsToDevice, then asks for the
+// next; the server times each frame from its first byte to that request. Beside them, the platform's floor for the
+// same work: the same bytes through a loopback socket alone, and the bare blit of a frame.
 #include <winsock2.h>
 #include <windows.h>
 

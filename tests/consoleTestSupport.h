@@ -1,23 +1,23 @@
-// Driving the reference console process from a test program: starting it as
-// the control does, waiting with a message-dispatching wait, binding its
-// object through the running object table, and calls by dispid.
+// Driving the reference console process from a test program: starting it as the control does, waiting with a
+// message-dispatching wait, binding its object through the running object table, and calls by dispid.
 #pragma once
 
 #include <windows.h>
 #include <oaidl.h>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "comfw/comObject.h"
 #include "comfw/comPtr.h"
 #include "comfw/variant.h"
 #include "tests/programFolder.h"
 
 namespace zova::test {
 
-// Dispatches the thread's messages (incoming COM calls among them) until
-// `done` is true or `timeoutMs` has passed; returns the final `done`. The
-// wait also wakes when one of `wake` is signalled.
+// Dispatches the thread's messages (incoming COM calls among them) until `done` is true or `timeoutMs` has passed;
+// returns the final `done`. The wait also wakes when one of `wake` is signalled.
 template <class Done>
 bool PumpUntil(Done done, DWORD timeoutMs, std::initializer_list<HANDLE> wake = {}) {
     const ULONGLONG end = ::GetTickCount64() + timeoutMs;
@@ -66,5 +66,57 @@ std::wstring TextOf(const VARIANT& v);
 
 // A plain top-level window of this thread to hold a console window.
 HWND MakeHostWindow();
+
+// The console window a VM control names (GetHWND), or null.
+HWND ConsoleWindowOf(IDispatch* vm);
+// A window's rectangle (left, top, right, bottom) in its parent's client area.
+std::vector<LONG> PlaceInParent(HWND window);
+// A binary PPM file as "WxH:" and its RGB bytes; "" if it cannot be read.
+std::string ReadPpm(const std::wstring& path);
+// The pixels a VM control's console holds for a real VM (TestSaveFrame), as ReadPpm gives them.
+std::string ConsoleFrame(IDispatch* vm);
+
+// A new object of a comfw class (null if it could not be made).
+template <class T>
+comfw::ComPtr<T> Made() {
+    comfw::ComPtr<T> made;
+    T::Make(made);
+    return made;
+}
+
+// A page's parameters as a property bag, recording the names read; also the error log of their loading.
+class PropertyBagProbe final : public comfw::ComObject<PropertyBagProbe, IPropertyBag, IErrorLog> {
+public:
+    std::map<std::wstring, comfw::Variant> values;
+    std::vector<std::wstring> reads;
+    std::vector<std::pair<std::wstring, SCODE>> errors;
+    STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog*) noexcept override {
+        reads.push_back(name);
+        auto it = values.find(name);
+        return it == values.end() ? E_INVALIDARG : ::VariantCopy(value, const_cast<VARIANT*>(&it->second.get()));
+    }
+    STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) noexcept override { return values[name].copy_from(*value); }
+    STDMETHODIMP AddError(LPCOLESTR name, EXCEPINFO* info) noexcept override {
+        errors.emplace_back(name, info ? info->scode : S_OK);
+        return S_OK;
+    }
+    // Sets the named parameters to texts, as a page's params arrive.
+    void Set(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> texts) {
+        for (const auto& [name, text] : texts) values[name] = comfw::Variant::OwnBstr(::SysAllocString(text));
+    }
+};
+
+// A process a test started; ended by force if the test left it running.
+struct Process {
+    PROCESS_INFORMATION pi{};
+    Process() = default;
+    Process(const Process&) = delete;
+    ~Process();
+    // `line` names the program first; `output`, if given, takes its standard output and error.
+    bool Start(std::wstring line, DWORD flags = DETACHED_PROCESS, HANDLE output = nullptr);
+    bool running() const { return pi.hProcess && ::WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; }
+    // Waits, pumping, for the process to end; its exit code, or STILL_ACTIVE.
+    DWORD ExitCodeWithin(DWORD ms);
+};
 
 }  // namespace zova::test

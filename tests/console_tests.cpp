@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
-#include <cstdio>
 #include <functional>
 #include <utility>
 
@@ -62,25 +61,6 @@ struct ScopedFaults {
     ~ScopedFaults() { ::SetEnvironmentVariableW(L"ZOVA_CONSOLE_FAULTS", nullptr); }
 };
 
-// A process started by a test; ended by force if the test left it running.
-struct Process {
-    PROCESS_INFORMATION pi{};
-    ~Process() {
-        if (running()) ::TerminateProcess(pi.hProcess, 99);
-        if (pi.hProcess) ::CloseHandle(pi.hProcess), ::CloseHandle(pi.hThread);
-    }
-    bool Start(const std::wstring& exe, std::wstring line, DWORD flags = DETACHED_PROCESS) {
-        STARTUPINFOW si{sizeof(si)};
-        return ::CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &si, &pi);
-    }
-    bool running() const { return pi.hProcess && ::WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; }
-    // Waits, pumping, for the process to end; its exit code, or STILL_ACTIVE.
-    DWORD ExitCodeWithin(DWORD ms) {
-        DWORD code = STILL_ACTIVE;
-        return WaitForExit(pi.hProcess, ms) && ::GetExitCodeProcess(pi.hProcess, &code) ? code : STILL_ACTIVE;
-    }
-};
-
 // One console started as the control starts it: the ready event, the process, a message-dispatching wait.
 struct Console {
     std::wstring id;
@@ -91,8 +71,8 @@ struct Console {
     bool Launch(const std::wstring& tag, ULONG features, LONG messageMode = 2, DWORD parent = 0, DWORD waitMs = 10000) {
         id = NewInstanceId(tag);
         HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, (zova::console::kReadyEventPrefix + id).c_str());
-        const bool set = process.Start(ConsoleExe(), ConsoleCommandLine(ConsoleExe(), parent ? parent : ::GetCurrentProcessId(),
-                                                                        id, 6, messageMode, features)) &&
+        const bool set = process.Start(ConsoleCommandLine(ConsoleExe(), parent ? parent : ::GetCurrentProcessId(), id, 6,
+                                                          messageMode, features)) &&
                          PumpUntil([&] { return !::WaitForSingleObject(ready, 0); }, waitMs, {ready, process.pi.hProcess});
         ::CloseHandle(ready);
         return set;
@@ -161,7 +141,7 @@ TEST(ConsoleCommandLine, RefusesBadOrMissingSwitchesAndBadFaultItemsWithoutRegis
     for (const auto& c : cases) {
         ScopedFaults faults(c.faults);
         Process p;
-        EXPECT_TRUE(p.Start(ConsoleExe(), good + c.more));
+        EXPECT_TRUE(p.Start(good + c.more));
         EXPECT_EQ(2u, p.ExitCodeWithin(5000)) << Narrow(c.more);
     }
     ComPtr<IDispatch> object;
@@ -190,17 +170,12 @@ TEST_F(SharedConsole, AnswersEveryOperationWithTheContractTypesAndRaisesItsEvent
     IDispatch* c = vm.get();
     EXPECT_EQ("UI4:" + std::to_string(kFeatures), Ask(console->object.get(), ZOVA_DISPID_GET_FEATURE_FLAGS));
     // The console window: the console's own, a child of ours, at the rectangle.
-    const std::string handle = Ask(c, ZOVA_DISPID_GET_HWND);
-    ASSERT_EQ("I4:", handle.substr(0, 3));
-    const HWND consoleWindow = reinterpret_cast<HWND>(static_cast<LONG_PTR>(std::stol(handle.substr(3))));
+    const HWND consoleWindow = ConsoleWindowOf(c);
     EXPECT_EQ(window.hwnd, ::GetAncestor(consoleWindow, GA_PARENT));
     DWORD owner = 0;
     ::GetWindowThreadProcessId(consoleWindow, &owner);
     EXPECT_EQ(console->process.pi.dwProcessId, owner);
-    RECT r{};
-    ::GetWindowRect(consoleWindow, &r);
-    ::MapWindowPoints(HWND_DESKTOP, window.hwnd, reinterpret_cast<POINT*>(&r), 2);
-    EXPECT_EQ((std::vector<LONG>{10, 20, 330, 260}), (std::vector<LONG>{r.left, r.top, r.right, r.bottom}));
+    EXPECT_EQ((std::vector<LONG>{10, 20, 330, 260}), PlaceInParent(consoleWindow));
 
     // Connect: every argument is kept as it came (across processes the marshaller makes a null proxy empty). In
     // event message mode, a connection gives the state change, then a message.
@@ -325,24 +300,6 @@ TEST_F(SharedConsole, EventsComeAfterTheCallInOrderAndOnlyWhileAdvised) {
     EXPECT_EQ(S_OK, CallConsole(vm2.get(), ZOVA_DISPID_DELETE));
 }
 
-// The pixels a VM control's console holds for a real VM (TestSaveFrame's PPM), as "WxH" and the data.
-std::pair<std::string, std::vector<uint8_t>> Frame(IDispatch* vm) {
-    wchar_t folder[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, folder);
-    const std::wstring path = std::wstring(folder) + L"zova-frame-" + std::to_wstring(::GetCurrentProcessId()) + L".ppm";
-    if (FAILED(CallConsole(vm, ZOVA_DISPID_TEST_SAVE_FRAME, Str(path.c_str())))) return {};
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    int w = 0, h = 0;
-    std::vector<uint8_t> data;
-    if (f && fscanf(f, "P6 %d %d 255", &w, &h) == 2 && fgetc(f) == '\n') {
-        data.resize(static_cast<size_t>(w) * h * 3);
-        data.resize(fread(data.data(), 1, data.size(), f));
-    }
-    if (f) fclose(f);
-    ::DeleteFileW(path.c_str());
-    return {std::to_string(w) + "x" + std::to_string(h), data};
-}
-
 using zova::test::Bytes;
 constexpr int32_t kRaw = 0, kCopyRect = 1, kDesktopSize = -223;
 
@@ -390,13 +347,13 @@ TEST_F(SharedConsole, DrivesARealVmOverRfb) {
               sink->Take(3));
     EXPECT_EQ("UI4:2", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
     EXPECT_EQ("I4:16", Ask(c, ZOVA_DISPID_GET_SCREEN_HEIGHT));
-    std::vector<uint8_t> expected;
+    std::string expected = "32x16:";
     for (int y = 0; y < 16; ++y) {
         for (int x = 0; x < 32; ++x) {
-            for (int k = 0; k < 3; ++k) expected.push_back(Shade(x % 16, y, k));
+            for (int k = 0; k < 3; ++k) expected += static_cast<char>(Shade(x % 16, y, k));
         }
     }
-    EXPECT_TRUE(PumpUntil([&] { return Frame(c).second == expected; }, 5000)) << Frame(c).first;
+    EXPECT_TRUE(PumpUntil([&] { return ConsoleFrame(c) == expected; }, 5000)) << ConsoleFrame(c).substr(0, 8);
 
     // Full screen: a window of the console's own over the whole screen, and back.
     const DWORD pid = std::stoul(Ask(c, ZOVA_DISPID_TEST_PROCESS_ID).substr(4));
@@ -428,8 +385,7 @@ TEST_F(SharedConsole, DrivesARealVmOverRfb) {
                       "040000000000FFFF" "040000000000FFE9" "040000000000FFE3"),
               (PumpUntil([&] { return !keys.empty(); }, 5000), keys));
     // The mouse in the 320x240 window, scaled to the 32x16 guest.
-    HWND consoleWindow = reinterpret_cast<HWND>(static_cast<LONG_PTR>(std::stol(Ask(c, ZOVA_DISPID_GET_HWND).substr(3))));
-    ::PostMessageW(consoleWindow, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(160, 120));
+    ::PostMessageW(ConsoleWindowOf(c), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(160, 120));
     EXPECT_EQ(FromHex("0501" "0010" "0008"), (PumpUntil([&] { return !pointer.empty(); }, 15000), pointer));
     // The server's new size, then its end.
     EXPECT_EQ((Strings{"3(I4:40,I4:20)", "1(UI4:1,'" + host + "','dc-west','vm-42',false,'The server closed the connection')",
@@ -440,6 +396,7 @@ TEST_F(SharedConsole, DrivesARealVmOverRfb) {
 
 TEST_F(SharedConsole, ReportsRefusedFailedAndMalformedSessionsAndGoesOn) {
     IDispatch* c = vm.get();
+    // One failure in the handshake, one in a session (the RFB client's other reasons: rfb_tests).
     const struct {
         const char* name;
         std::function<void(RfbPeer&)> script;
@@ -447,18 +404,11 @@ TEST_F(SharedConsole, ReportsRefusedFailedAndMalformedSessionsAndGoesOn) {
         size_t before;  // events before the end: none, or connected, its message and the screen size
     } cases[] = {
         {"wrong password", [](RfbPeer& p) { Greet(p, "other", "no such luck"); }, "Authentication failed: no such luck", 0},
-        {"refused", [](RfbPeer& p) { p.Send(Bytes().Raw("RFB 003.003\n").U32(0).Text("too many clients").v); },
-         "The server refused the connection: too many clients", 0},
         {"rectangle outside the screen",
          [](RfbPeer& p) {
              if (Greet(p)) p.Send(Bytes().U8(0).U8(0).U16(1).Rect(30, 10, 8, 8, kRaw).v), p.Receive(1, 3000);
          },
          "The server sent a malformed message: a rectangle 8x8 at 30,10 outside the 32x16 screen", 3},
-        {"oversized screen",
-         [](RfbPeer& p) {
-             if (Greet(p)) p.Send(Bytes().U8(0).U8(0).U16(1).Rect(0, 0, 60000, 60000, kDesktopSize).v), p.Receive(1, 3000);
-         },
-         "The server sent a malformed message: a screen of 60000x60000 pixels", 3},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.name);
@@ -541,7 +491,7 @@ TEST(ConsoleLifetime, NonPersistentEndsAfterDeleteOnceReleasedOrAfterAGracePerio
 TEST(ConsoleLifetime, WithoutItsParentNonPersistentEndsWhenNothingIsAttachedPersistentStaysAndIsAttachedAgain) {
     // A parent to watch that never runs a line of its own and that the test can end at will.
     Process parent;
-    ASSERT_TRUE(parent.Start(ConsoleExe(), L"\"" + ConsoleExe() + L"\"", CREATE_SUSPENDED));
+    ASSERT_TRUE(parent.Start(L"\"" + ConsoleExe() + L"\"", CREATE_SUSPENDED));
     // A: nothing attached. B: a control in our window. P: persistent, in dialog message mode, idle limit 2 s.
     Console a, b, p;
     a.Start(L"parent-a", 0, 2, parent.pi.dwProcessId);
@@ -568,7 +518,7 @@ TEST(ConsoleLifetime, WithoutItsParentNonPersistentEndsWhenNothingIsAttachedPers
     ASSERT_TRUE(p.process.running());
     Process client;
     const std::wstring clientExe = ProgramFolder() + L"console_client.exe";
-    ASSERT_TRUE(client.Start(clientExe, L"\"" + clientExe + L"\" \"" + p.id + L"\" host-p 640 480", 0));
+    ASSERT_TRUE(client.Start(L"\"" + clientExe + L"\" \"" + p.id + L"\" host-p 640 480", 0));
     EXPECT_EQ(0u, client.ExitCodeWithin(10000)) << "the step where console_client failed";
     ASSERT_TRUE(p.process.running());
     ASSERT_EQ(S_OK, BindConsole(p.id, p.object));

@@ -11,9 +11,9 @@
 
 #include "comfw/comObject.h"
 #include "comfw/dispatch.h"
-#include "pluginlog/pluginLogFile.h"
-#include "tests/programFolder.h"
+#include "tests/consoleTestSupport.h"
 #include "tests/logTestSupport.h"
+#include "tests/ownLog.h"
 #include "win32/plugin/consoleCall.h"
 #include "zova/consoleContract.h"
 #include "win32/plugin/procControl.h"
@@ -29,21 +29,11 @@ using Args = std::vector<Variant>;
 namespace {
 
 // The messages this program's log gains from construction on.
-struct LogTail {
-    size_t start = ReadFileBytes(PluginLogFilePath()).size();
-    Messages messages() const {
-        Messages out;
-        for (const std::string& line : SplitCrLfLines(ReadFileBytes(PluginLogFilePath()).substr(start)))
-            out.push_back(MessageOf(line));
-        return out;
-    }
+struct LogTail : LogMark {
+    Messages messages() const { return NewMessages(); }
 };
 
 std::string Dec(HRESULT hr) { return std::to_string(static_cast<int>(hr)); }
-Variant Str(const wchar_t* text) { return Variant::OwnBstr(text ? ::SysAllocString(text) : nullptr); }
-Variant UI4(ULONG v) { return Variant::UI4(v); }
-Variant I4(LONG v) { return Variant::I4(v); }
-Variant Bool(bool v) { return Variant::Bool(v); }
 // Any type tag over a raw value.
 Variant Typed(VARTYPE vt, ULONG_PTR raw) { Variant v; v.ptr()->vt = vt; v.ptr()->ullVal = raw; return v; }
 template <class... V>
@@ -58,15 +48,6 @@ HRESULT Send(IDispatch* target, DISPID id, const Args& callOrder) {
 }
 template <class... V>
 HRESULT Send(IDispatch* target, DISPID id, V... callOrder) { return Send(target, id, A(std::move(callOrder)...)); }
-
-// Dispatches this thread's messages until `done` holds or `ms` have passed.
-bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
-    for (const ULONGLONG deadline = GetTickCount64() + ms;; MsgWaitForMultipleObjects(0, nullptr, 0, 20, QS_ALLINPUT)) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-        if (done() || GetTickCount64() > deadline) return done();
-    }
-}
 
 // A dispatcher that writes each operation it is called with into a journal that outlives it; `onCall` may act.
 class RecordingSink : public zova::VMControlEventDisp {
@@ -453,12 +434,9 @@ struct ConsoleStart : Dispatcher {
     }
     // The console window's rectangle in the client coordinates of `parent`.
     std::vector<LONG> Placed(IDispatch* vmControl, HWND parent) {
-        const HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(Ask(vmControl, ZOVA_DISPID_GET_HWND, VT_I4).get().lVal));
+        const HWND window = ConsoleWindowOf(vmControl);
         EXPECT_EQ(parent, GetParent(window));
-        RECT r{};
-        GetWindowRect(window, &r);
-        MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
-        return {r.left, r.top, r.right, r.bottom};
+        return PlaceInParent(window);
     }
     bool EventArrives(const std::string& call) {
         journal.clear();

@@ -125,8 +125,7 @@ public:
     static ComPtr<PageSink> ConnectedTo(ZOVAEmbeddedCtl& control);
 };
 
-// A control on a FakeConsoleLink (over `real` when given) with a page sink
-// connected; `id` holds what Startup gave.
+// A control on a FakeConsoleLink (over `real` when given) with a page sink connected; `id` holds what Startup gave.
 struct ControlRig {
     FakeConsoleLink link;
     ComPtr<ZOVAEmbeddedCtl> control;

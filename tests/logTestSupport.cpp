@@ -30,9 +30,8 @@ std::vector<wchar_t> EnvironmentWithTemp(const std::wstring& tmp) {
     return block;
 }
 
-// One debug event: collects debugger output (narrow text, as WaitForDebugEvent
-// always gives it), closes the handles it brings, passes exceptions on. True
-// when the probe itself has exited.
+// One debug event: collects debugger output (narrow text, as WaitForDebugEvent always gives it), closes the handles
+// it brings, passes exceptions on. True when the probe itself has exited.
 bool HandleDebugEvent(const PROCESS_INFORMATION& pi, ProbeResult& result) {
     DEBUG_EVENT ev;
     if (!WaitForDebugEvent(&ev, 50))

@@ -1,6 +1,5 @@
-// Test support for the log: a scratch temporary folder, the probe program run
-// with that folder as its TEMP (optionally under a small debugger that
-// collects its debugger output), and reading a log file back.
+// Test support for the log: a scratch temporary folder, the probe program run with that folder as its TEMP
+// (optionally under a small debugger that collects its debugger output), and reading a log file back.
 #pragma once
 
 #include <windows.h>
@@ -45,9 +44,8 @@ struct ProbeResult {
     std::vector<std::string> debugOutput;  // one entry per debugger-output call
 };
 
-// Runs logprobe.exe (next to the test program) with the given arguments. The
-// argument "hold" is expanded with the names of the two events the probe
-// waits on; whileHeld then runs while the probe is stopped there.
+// Runs logprobe.exe (next to the test program) with the given arguments. The argument "hold" is expanded with the
+// names of the two events the probe waits on; whileHeld then runs while the probe is stopped there.
 ProbeResult RunProbe(const std::vector<std::wstring>& args, const ProbeOptions& options);
 std::wstring ProbePath();  // as the log's header names it
 

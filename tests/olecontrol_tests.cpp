@@ -1,24 +1,28 @@
-// Embedding support of comfw: a probe control made of the OLE control mixins,
-// hosted by a hand-written container that checks the call order a browser
-// relies on.
+// comfw: embedding support, with a probe control made of the OLE control mixins hosted by a hand-written container
+// that checks the call order a browser relies on; then the object model: identity and counting, aggregation, owners,
+// connection point slots.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
 #include <algorithm>
-#include <map>
 #include <string>
-#include <tuple>
 #include <vector>
 
+#include "comfw/bstr.h"
+#include "comfw/classFactory.h"
+#include "comfw/connectionPoint.h"
 #include "comfw/oleControl.h"
 #include "comfw/uniqueAny.h"
 #include "comfw/variant.h"
+#include "tests/consoleTestSupport.h"
 #include "tests/oleControlProbe.h"
 #include "tests/strictExpect.h"
 
 using comfw::ComPtr;
+using zova::test::Made;
+using zova::test::PropertyBagProbe;
 
 namespace {
 
@@ -29,6 +33,10 @@ size_t Position(const std::string& what) { return std::find(g_journal.begin(), g
 size_t Count(const std::string& what) { return std::count(g_journal.begin(), g_journal.end(), what); }
 // A strict stub's call: it fails unless expected, and goes into the journal.
 #define STUB(name) (CHECK_EXPECT2(name), Note(#name))
+// Lets the stubs named be called (SET_EXPECT of each).
+void Expect(std::initializer_list<const char*> stubs) {
+    for (const char* stub : stubs) strict::Table()[stub] = strict::Expectation{true, 0};
+}
 
 constexpr COLORREF kProbeColor = RGB(0, 128, 255);
 constexpr DWORD kRegisteredMiscStatus = 131473;
@@ -40,8 +48,7 @@ ComPtr<I> Query(IUnknown* object) {
     return p;
 }
 
-// The control under test: every embedding mixin, the shared base, and hooks
-// that record what reaches them.
+// The control under test: every embedding mixin, the shared base, and hooks that record what reaches them.
 class ProbeControl
     : public comfw::ComObject<
           ProbeControl, comfw::DispatchFromTypeLib<IOleControlProbe>, comfw::ViewObjectExImpl<ProbeControl>,
@@ -187,25 +194,6 @@ struct EventSinkProbe final : comfw::ComObject<EventSinkProbe, comfw::DispatchBy
     }
 };
 
-// A page's parameters, and the error log of their loading.
-class PropertyBagProbe final : public comfw::ComObject<PropertyBagProbe, IPropertyBag, IErrorLog> {
-public:
-    std::map<std::wstring, comfw::Variant> values;
-    std::vector<std::wstring> reads;
-    std::vector<std::pair<std::wstring, SCODE>> errors;
-    STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog*) noexcept override {
-        reads.push_back(name);
-        auto it = values.find(name);
-        return it == values.end() ? E_INVALIDARG : ::VariantCopy(value, const_cast<VARIANT*>(&it->second.get()));
-    }
-    STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) noexcept override { return values[name].copy_from(*value); }
-    STDMETHODIMP AddError(LPCOLESTR name, EXCEPINFO* info) noexcept override {
-        errors.emplace_back(name, info ? info->scode : S_OK);
-        return S_OK;
-    }
-    void Set(const wchar_t* name, const wchar_t* text) { values[name] = comfw::Variant::OwnBstr(::SysAllocString(text)); }
-};
-
 // The probe's miscellaneous status, as a registration would write it.
 class ProbeClassRegistration : public ::testing::Environment {
 public:
@@ -231,18 +219,11 @@ struct HostWindow {
     ~HostWindow() { if (::IsWindow(hwnd)) ::DestroyWindow(hwnd); }
 };
 
-// A child window's rectangle in its parent's client coordinates.
-RECT RectInParent(HWND child) {
-    RECT r{};
-    ::GetWindowRect(child, &r);
-    ::MapWindowPoints(HWND_DESKTOP, ::GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
 // Comparable forms of sizes and rectangles, printed on failure.
 std::pair<LONG, LONG> SizeOf(LONG cx, LONG cy) { return {cx, cy}; }
 template <class S> std::pair<LONG, LONG> SizeOf(const S& s) { return {s.cx, s.cy}; }
-std::tuple<LONG, LONG, LONG, LONG> RectOf(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+std::vector<LONG> RectOf(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+using zova::test::PlaceInParent;
 
 class HandWrittenContainer : public ::testing::Test {
 protected:
@@ -256,8 +237,7 @@ protected:
         object = Query<IOleObject>(probe->identity());
     }
     void TearDown() override {
-        // Whatever state the test left, closing may leave UI activity and
-        // in-place activity.
+        // Whatever state the test left, closing may leave UI activity and in-place activity.
         ExpectDeactivation();
         object->Close(OLECLOSE_NOSAVE);
         object->SetClientSite(nullptr);
@@ -268,40 +248,22 @@ protected:
         probe.reset();
         EXPECT_EQ(0, ProbeControl::alive);
     }
-    // What a container that honours OLEMISC_SETCLIENTSITEFIRST does: site,
-    // the page's parameters, then the verb.
+    // What a container that honours OLEMISC_SETCLIENTSITEFIRST does: site, the page's parameters, then the verb.
     void SiteLoadAndActivate(LONG verb) {
         ExpectActivation(verb == OLEIVERB_UIACTIVATE);
         ASSERT_EQ(S_OK, object->SetClientSite(site.get()));
-        ComPtr<PropertyBagProbe> page;
-        PropertyBagProbe::Make(page);
-        page->Set(L"_cx", L"5000");
-        page->Set(L"_cy", L"2500");
+        const ComPtr<PropertyBagProbe> page = Made<PropertyBagProbe>();
+        page->Set({{L"_cx", L"5000"}, {L"_cy", L"2500"}});
         ASSERT_EQ(S_OK, Query<IPersistPropertyBag>(object.get())->Load(page.get(), page.get()));
         ASSERT_EQ(S_OK, DoVerb(verb));
         ASSERT_TRUE(probe->hwnd());
     }
-    // The calls an activation makes on the site and frame; with `ui`, those of
-    // UI activation too.
+    // The calls an activation makes on the site and frame; with `ui`, those of UI activation too.
     static void ExpectActivation(bool ui) {
-        SET_EXPECT(GetWindow);
-        SET_EXPECT(CanInPlaceActivate);
-        SET_EXPECT(OnInPlaceActivate);
-        SET_EXPECT(GetWindowContext);
-        SET_EXPECT(ShowObject);
-        if (ui) {
-            SET_EXPECT(OnUIActivate);
-            SET_EXPECT(SetActiveObject);
-            SET_EXPECT(SetBorderSpace);
-            SET_EXPECT(OnFocus_TRUE);
-        }
+        Expect({"GetWindow", "CanInPlaceActivate", "OnInPlaceActivate", "GetWindowContext", "ShowObject"});
+        if (ui) Expect({"OnUIActivate", "SetActiveObject", "SetBorderSpace", "OnFocus_TRUE"});
     }
-    static void ExpectDeactivation() {
-        SET_EXPECT(OnUIDeactivate);
-        SET_EXPECT(SetActiveObject);
-        SET_EXPECT(OnInPlaceDeactivate);
-        SET_EXPECT(OnClose);
-    }
+    static void ExpectDeactivation() { Expect({"OnUIDeactivate", "SetActiveObject", "OnInPlaceDeactivate", "OnClose"}); }
     HRESULT DoVerb(LONG verb) { return object->DoVerb(verb, nullptr, site.get(), 0, host.hwnd, &site->pos); }
 
     HostWindow host;
@@ -324,17 +286,16 @@ TEST_F(HandWrittenContainer, SitesLoadsActivatesAndMoves) {
     EXPECT_EQ(0u, Count("OnUIActivate"));
     EXPECT_TRUE(probe->in_place_active());
 
-    // The window: a child of the site's window, at the site's rectangle, with
-    // exactly the control style.
+    // The window: a child of the site's window, at the site's rectangle, with exactly the control style.
     const HWND child = probe->hwnd();
     EXPECT_EQ(host.hwnd, ::GetParent(child));
     EXPECT_EQ(0x56000000u, static_cast<DWORD>(::GetWindowLongW(child, GWL_STYLE)));
-    EXPECT_EQ(RectOf(site->pos), RectOf(RectInParent(child)));
+    EXPECT_EQ(RectOf(site->pos), PlaceInParent(child));
 
     // SetObjectRects moves it; the control's own WM_SIZE handling sees the size.
     const RECT moved{30, 40, 130, 90};
     ASSERT_EQ(S_OK, Query<IOleInPlaceObject>(object.get())->SetObjectRects(&moved, &site->clip));
-    EXPECT_EQ(RectOf(moved), RectOf(RectInParent(child)));
+    EXPECT_EQ(RectOf(moved), PlaceInParent(child));
     ASSERT_FALSE(probe->sizes.empty());
     EXPECT_EQ(SizeOf(100, 50), SizeOf(probe->sizes.back()));
 
@@ -353,9 +314,8 @@ TEST_F(HandWrittenContainer, SitesLoadsActivatesAndMoves) {
     EXPECT_EQ(nullptr, probe->hwnd());
 }
 
-// Close destroys the window (the control's hook sees WM_DESTROY first), tells
-// the site and the advise sinks, and lets the site save a dirty control only
-// when asked to.
+// Close destroys the window (the control's hook sees WM_DESTROY first), tells the site and the advise sinks, and lets
+// the site save a dirty control only when asked to.
 TEST_F(HandWrittenContainer, CloseDestroysTheWindowAndSavesOnlyIfAsked) {
     for (DWORD option : {OLECLOSE_NOSAVE, OLECLOSE_SAVEIFDIRTY}) {
         SCOPED_TRACE(option);
@@ -363,19 +323,14 @@ TEST_F(HandWrittenContainer, CloseDestroysTheWindowAndSavesOnlyIfAsked) {
         strict::Reset();
         SiteLoadAndActivate(OLEIVERB_INPLACEACTIVATE);
         const HWND child = probe->hwnd();
-        ComPtr<AdviseSinkProbe> sink;
-        AdviseSinkProbe::Make(sink);
+        const ComPtr<AdviseSinkProbe> sink = Made<AdviseSinkProbe>();
         DWORD cookie = 0;
         ASSERT_EQ(S_OK, object->Advise(sink.get(), &cookie));
         SIZEL bigger{6000, 3000};
         ASSERT_EQ(S_OK, object->SetExtent(DVASPECT_CONTENT, &bigger));
 
-        SET_EXPECT(OnInPlaceDeactivate);
-        SET_EXPECT(OnClose);
-        if (option == OLECLOSE_SAVEIFDIRTY) {
-            SET_EXPECT(SaveObject);
-            SET_EXPECT(OnSave);
-        }
+        Expect({"OnInPlaceDeactivate", "OnClose"});
+        if (option == OLECLOSE_SAVEIFDIRTY) Expect({"SaveObject", "OnSave"});
         ASSERT_EQ(S_OK, object->Close(option));
         CHECK_CALLED(OnInPlaceDeactivate);
         EXPECT_FALSE(::IsWindow(child));
@@ -401,9 +356,7 @@ TEST_F(HandWrittenContainer, UiActivationGoesThroughSiteAndFrame) {
     EXPECT_EQ(1u, Count("OnUIActivate"));
 
     ComPtr<IOleInPlaceObject> inPlace = Query<IOleInPlaceObject>(object.get());
-    SET_EXPECT(OnUIDeactivate);
-    SET_EXPECT(OnFocus_TRUE);
-    SET_EXPECT(OnFocus_FALSE);
+    Expect({"OnUIDeactivate", "OnFocus_TRUE", "OnFocus_FALSE"});
     ASSERT_EQ(S_OK, inPlace->UIDeactivate());
     EXPECT_EQ(1u, Count("OnUIDeactivate"));
     EXPECT_FALSE(site->active);
@@ -452,8 +405,7 @@ TEST_F(HandWrittenContainer, ViewDrawsThroughTheHookAndNotifiesItsSink) {
     ::SelectObject(dc.get(), old);
 
     // A new extent reaches the view sink.
-    ComPtr<AdviseSinkProbe> sink;
-    AdviseSinkProbe::Make(sink);
+    const ComPtr<AdviseSinkProbe> sink = Made<AdviseSinkProbe>();
     ASSERT_EQ(S_OK, view->SetAdvise(DVASPECT_CONTENT, 0, sink.get()));
     SIZEL bigger{7000, 3500};
     SET_EXPECT(OnViewChange);
@@ -464,10 +416,8 @@ TEST_F(HandWrittenContainer, ViewDrawsThroughTheHookAndNotifiesItsSink) {
 }
 
 TEST_F(HandWrittenContainer, QuickActivateSetsSiteAndSinksAndAnswersTheStatus) {
-    ComPtr<AdviseSinkProbe> viewSink;
-    AdviseSinkProbe::Make(viewSink);
-    ComPtr<EventSinkProbe> events;
-    EventSinkProbe::Make(events);
+    const ComPtr<AdviseSinkProbe> viewSink = Made<AdviseSinkProbe>();
+    const ComPtr<EventSinkProbe> events = Made<EventSinkProbe>();
     QACONTAINER container{sizeof(container), site.get(), viewSink.get(), nullptr, events->identity(),
                           QACONTAINER_USERMODE, 0, RGB(1, 2, 3)};
     QACONTROL control{sizeof(control)};
@@ -533,28 +483,183 @@ TEST_F(Persistence, StreamRoundTripClearsDirtyAndRefusesBrokenMaps) {
 }
 
 TEST_F(Persistence, PropertyBagSavesTheMapAndLoadsOnlyIt) {
-    ComPtr<PropertyBagProbe> bag, page;
-    PropertyBagProbe::Make(bag);
+    const ComPtr<PropertyBagProbe> bag = Made<PropertyBagProbe>(), page = Made<PropertyBagProbe>();
     ASSERT_EQ(S_OK, Query<IPersistPropertyBag>(saved->identity())->Save(bag.get(), TRUE, TRUE));
     ASSERT_EQ(2u, bag->values.size());
     EXPECT_EQ(3210u, bag->values[L"_cx"].get().ulVal);
     EXPECT_EQ(1234u, bag->values[L"_cy"].get().ulVal);
 
-    // Page parameters arrive as text, converted to the entry's type; others
-    // are never asked for. A value that does not convert keeps the old one and
-    // goes to the error log; a missing one keeps the old one silently.
-    PropertyBagProbe::Make(page);
-    page->Set(L"_cx", L"4321");
-    page->Set(L"_cy", L"876");
-    page->Set(L"color", L"red");
+    // Page parameters arrive as text, converted to the entry's type; others are never asked for. A value that does
+    // not convert keeps the old one and goes to the error log; a missing one keeps the old one silently.
+    page->Set({{L"_cx", L"4321"}, {L"_cy", L"876"}, {L"color", L"red"}});
     ComPtr<IPersistPropertyBag> in = Query<IPersistPropertyBag>(loaded->identity());
     ASSERT_EQ(S_OK, in->Load(page.get(), page.get()));
     EXPECT_EQ(SizeOf(4321, 876), SizeOf(loaded->extent()));
     EXPECT_EQ((std::vector<std::wstring>{L"_cx", L"_cy"}), page->reads);
     EXPECT_TRUE(page->errors.empty());
     page->values.clear();
-    page->Set(L"_cx", L"wide");
+    page->Set({{L"_cx", L"wide"}});
     ASSERT_EQ(S_OK, in->Load(page.get(), page.get()));
     EXPECT_EQ(SizeOf(4321, 876), SizeOf(loaded->extent()));
     EXPECT_EQ((std::vector<std::pair<std::wstring, SCODE>>{{L"_cx", DISP_E_TYPEMISMATCH}}), page->errors);
+}
+
+// ---- The object model ----
+
+// An event dispinterface of the tests' own, so that a sink can answer it.
+struct IProbeEvents : IDispatch {};
+__CRT_UUID_DECL(IProbeEvents, 0x6a1f3c2e, 0x0b7d, 0x4e55, 0x9c, 0x41, 0x2d, 0x8e, 0x7a, 0x90, 0xb3, 0x11)
+
+namespace {
+
+// An object with two interfaces, one of which implies a base interface.
+class Probe : public comfw::ComObject<Probe, IProvideClassInfo2, IOleWindow> {
+public:
+    static int alive;
+    Probe() { ++alive; }
+    ~Probe() override { --alive; }
+    STDMETHODIMP GetClassInfo(ITypeInfo**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetGUID(DWORD, GUID*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetWindow(HWND*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) noexcept override { return S_OK; }
+};
+int Probe::alive = 0;
+
+// A minimal outer object that aggregates a Probe.
+class Outer final : public IUnknown {
+public:
+    ULONG refs = 1;
+    IUnknown* inner = nullptr;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
+        if (IsEqualIID(riid, IID_IUnknown)) { *ppv = this; AddRef(); return S_OK; }
+        return inner->QueryInterface(riid, ppv);
+    }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return --refs; }
+};
+
+class Sink : public comfw::ComObject<Sink, comfw::DispatchByIdOnly<IProbeEvents>> {
+public:
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override { return S_OK; }
+};
+
+const IID kEventsIid = __uuidof(IProbeEvents);
+class Container : public comfw::ComObject<Container, comfw::ConnectionPointContainerImpl<&kEventsIid>> {};
+
+}  // namespace
+
+TEST(ComObject, QueryInterfaceKeepsIdentityCountsAndDestroysAtZero) {
+    {
+        ComPtr<Probe> probe;
+        ASSERT_EQ(S_OK, Probe::Make(probe));
+        ComPtr<IUnknown> viaInfo, viaWindow;
+        ComPtr<IProvideClassInfo2> info;
+        ComPtr<IOleWindow> window;
+        ASSERT_EQ(S_OK, probe.query(info));
+        ASSERT_EQ(S_OK, probe.query(window));
+        ASSERT_EQ(S_OK, info->QueryInterface(IID_IUnknown, viaInfo.put_void()));
+        ASSERT_EQ(S_OK, window->QueryInterface(IID_IUnknown, viaWindow.put_void()));
+        EXPECT_EQ(viaInfo.get(), viaWindow.get());
+        EXPECT_EQ(5u, probe->ref_count());
+
+        // A base interface is answered through the interface that derives from it.
+        ComPtr<IProvideClassInfo> base;
+        ASSERT_EQ(S_OK, probe.query(base));
+        EXPECT_EQ(static_cast<IProvideClassInfo*>(info.get()), base.get());
+
+        void* out = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(E_NOINTERFACE, probe->QueryInterface(IID_IDispatch, &out));
+        EXPECT_EQ(nullptr, out);
+        EXPECT_EQ(E_POINTER, probe->QueryInterface(IID_IUnknown, nullptr));
+        window.put();  // an owner releases before handing out its slot
+        EXPECT_EQ(5u, probe->ref_count());
+        EXPECT_EQ(1, Probe::alive);
+    }
+    EXPECT_EQ(0, Probe::alive);
+}
+
+TEST(ComObject, ClassFactoryAggregatesWithDelegatingUnknown) {
+    ComPtr<comfw::ClassFactory<Probe>> factory;
+    ASSERT_EQ(S_OK, comfw::ClassFactory<Probe>::Make(factory));
+    Outer outer;
+    void* p = nullptr;
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(&outer, IID_IOleWindow, &p));
+    EXPECT_EQ(nullptr, p);
+    ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)));
+
+    // Interfaces of the inner object count on, and answer IUnknown as, the outer.
+    IOleWindow* window = nullptr;
+    ASSERT_EQ(S_OK, outer.inner->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&window)));
+    EXPECT_EQ(2u, outer.refs);
+    IUnknown* identity = nullptr;
+    ASSERT_EQ(S_OK, window->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
+    EXPECT_EQ(static_cast<IUnknown*>(&outer), identity);
+    identity->Release();
+    window->Release();
+    EXPECT_EQ(1u, outer.refs);
+    outer.inner->Release();
+    EXPECT_EQ(0, Probe::alive);
+}
+
+TEST(Owners, BstrAndVariantPutReleaseTheOldValue) {
+    comfw::Bstr text;
+    ASSERT_EQ(S_OK, comfw::Bstr::FromText(L"first", text));
+    BSTR* slot = text.put();
+    EXPECT_EQ(nullptr, *slot);  // the old string is gone before the address is handed out
+    *slot = SysAllocString(L"second");
+    SysFreeString(text.detach());
+    EXPECT_TRUE(text.is_null());
+    ASSERT_EQ(S_OK, comfw::Bstr::FromText(nullptr, text));
+    EXPECT_TRUE(text.is_null());
+
+    comfw::Variant v = comfw::Variant::OwnBstr(SysAllocString(L"x"));
+    EXPECT_EQ(VT_EMPTY, v.put()->vt);
+}
+
+TEST(ConnectionPoint, SlotsGrowByDoublingCookiesAreIndexPlusOneAndSinksAreReleased) {
+    ComPtr<Container> container;
+    ASSERT_EQ(S_OK, Container::Make(container));
+    ComPtr<IConnectionPoint> point;
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(IID_IDispatch, point.put()));
+    ASSERT_EQ(S_OK, container->FindConnectionPoint(kEventsIid, point.put()));
+
+    // A sink without the event interface is refused and not kept.
+    ComPtr<Probe> wrong;
+    ASSERT_EQ(S_OK, Probe::Make(wrong));
+    DWORD refused = 99;
+    EXPECT_EQ(CONNECT_E_CANNOTCONNECT, point->Advise(wrong->identity(), &refused));
+    EXPECT_EQ(0u, refused);
+    EXPECT_EQ(1u, wrong->ref_count());
+
+    comfw::ConnectionPoint& cp = container->connection_point();
+    ComPtr<Sink> sinks[5];
+    for (DWORD i = 0, cookie = 0; i < 5; ++i) {
+        ASSERT_EQ(S_OK, Sink::Make(sinks[i]));
+        ASSERT_EQ(S_OK, point->Advise(sinks[i]->identity(), &cookie));
+        EXPECT_EQ(i + 1, cookie);
+        EXPECT_EQ(i < 4 ? 4u : 8u, cp.slot_count());
+    }
+
+    // A freed slot is reused first; the array never shrinks.
+    ASSERT_EQ(S_OK, point->Unadvise(2));
+    EXPECT_EQ(1u, sinks[1]->ref_count());
+    EXPECT_EQ(nullptr, cp.slot(1));
+    DWORD again = 0;
+    ASSERT_EQ(S_OK, point->Advise(sinks[1]->identity(), &again));
+    EXPECT_EQ(2u, again);
+    EXPECT_EQ(8u, cp.slot_count());
+    EXPECT_EQ(nullptr, cp.slot(100));
+    for (DWORD bad : {0, 9, 7})  // none, beyond the slots, an empty slot
+        EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(bad)) << bad;
+
+    ComPtr<IEnumConnections> connections;
+    ASSERT_EQ(S_OK, point->EnumConnections(connections.put()));
+    CONNECTDATA data[8] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(S_FALSE, connections->Next(8, data, &fetched));
+    EXPECT_EQ(5u, fetched);
+    for (ULONG i = 0; i < fetched; ++i) data[i].pUnk->Release();
+    connections.reset();
+    for (DWORD c = 1; c <= 5; ++c) EXPECT_EQ(S_OK, point->Unadvise(c));
+    for (auto& s : sinks) EXPECT_EQ(1u, s->ref_count());
 }

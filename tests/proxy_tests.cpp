@@ -1,8 +1,7 @@
-// Browser proxy resolution on the platform's own WinHTTP. Each case writes the
-// user's proxy settings (read by WinHttpGetIEProxyConfigForCurrentUser), runs
-// proxy_client, a fresh process whose control connects with the browser-proxy
-// feature, and checks Connect's tenth argument as the console got it and the
-// client's log. Auto-configuration scripts come from a Winsock server here.
+// Browser proxy resolution on the platform's own WinHTTP. Each case writes the user's proxy settings (read by
+// WinHttpGetIEProxyConfigForCurrentUser), runs proxy_client, a fresh process whose control connects with the
+// browser-proxy feature, and checks Connect's tenth argument as the console got it and the client's log.
+// Auto-configuration scripts come from a Winsock server here.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -18,7 +17,7 @@
 #include <vector>
 
 #include "axplugin/browserProxy.h"
-#include "tests/programFolder.h"
+#include "tests/consoleTestSupport.h"
 
 namespace {
 
@@ -73,21 +72,9 @@ DWORD RunClient(const std::wstring& args, std::vector<std::string>& results, std
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
     const std::wstring out = temp + (L"proxy-client-" + std::to_wstring(::GetCurrentProcessId()) + L".txt");
-    std::wstring line = L"\"" + ProgramFolder() + L"proxy_client.exe\" \"" + out + L"\" " + args;
-    STARTUPINFOW si{sizeof si};
-    PROCESS_INFORMATION pi{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
-                          &pi)) {
-        ADD_FAILURE() << "proxy_client did not start: " << ::GetLastError();
-        return ~0u;
-    }
-    if (::WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) {
-        ::TerminateProcess(pi.hProcess, 9);
-        ADD_FAILURE() << "proxy_client did not end in time";
-    }
-    DWORD status = ~0u;
-    ::GetExitCodeProcess(pi.hProcess, &status);
-    for (HANDLE h : {pi.hThread, pi.hProcess}) ::CloseHandle(h);
+    zova::test::Process client;
+    const std::wstring line = L"\"" + ProgramFolder() + L"proxy_client.exe\" \"" + out + L"\" " + args;
+    const DWORD status = client.Start(line, CREATE_NO_WINDOW) ? client.ExitCodeWithin(60000) : ~0u;
     std::string text;
     for (std::ifstream file(out.c_str()); std::getline(file, text);) {
         if (text.rfind("log ", 0) == 0) log.push_back(text.substr(4));
@@ -108,8 +95,7 @@ const char kPacScript[] =
     "  return \"PROXY pac-proxy:3128\";\n"
     "}\n";
 
-// A one-thread HTTP server on 127.0.0.1 that answers every request with
-// kPacScript and records the request lines.
+// A one-thread HTTP server on 127.0.0.1 that answers every request with kPacScript and records the request lines.
 class PacServer {
 public:
     PacServer() {

@@ -1,25 +1,19 @@
-// End to end against a real VM: the control (as a page drives it) starts the
-// reference console, which connects over RFB to a QEMU guest running
-// memtest86+ that scripts/with-qemu started; the guest's monitor pauses
-// it and dumps its screen for an exact comparison.
+// End to end against a real VM: the control (as a page drives it) starts the reference console, which connects over
+// RFB to a QEMU guest running memtest86+ that scripts/with-qemu started; the guest's monitor pauses it and dumps its
+// screen for an exact comparison.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "tests/consoleTestSupport.h"
 #include "tests/controlFakes.h"
-#include "win32/plugin/consoleCall.h"
-#include "win32/plugin/procControl.h"
-#include "zova/consoleContract.h"
 #include "zova/rfb/rfbSession.h"
 
 using comfw::Bstr;
-using comfw::Variant;
 using Events = std::vector<std::wstring>;
 
 namespace {
@@ -31,8 +25,7 @@ std::wstring Env(const wchar_t* name) {
 
 std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
 
-// The guest's monitor over its loopback TCP port: one command at a time,
-// each answered when the prompt comes back.
+// The guest's monitor over its loopback TCP port: one command at a time, each answered when the prompt comes back.
 class Monitor {
 public:
     explicit Monitor(int port) {
@@ -65,20 +58,6 @@ private:
     bool ok_ = false;
 };
 
-// A binary PPM's pixels, with its size in front ("720x400:" then RGB bytes).
-std::string ReadPpm(const std::wstring& path) {
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return "";
-    int w = 0, h = 0;
-    std::string data;
-    if (fscanf(f, "P6 %d %d 255", &w, &h) == 2 && fgetc(f) == '\n') {
-        data.resize(static_cast<size_t>(w) * h * 3);
-        data.resize(fread(&data[0], 1, data.size(), f));
-    }
-    fclose(f);
-    return std::to_string(w) + "x" + std::to_string(h) + ":" + data;
-}
-
 class QemuGuest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -104,13 +83,6 @@ protected:
     Events Take(size_t count, DWORD ms = 10000) {
         zova::test::PumpUntil([&] { return rig.page->events.size() >= count; }, ms);
         return std::exchange(rig.page->events, {});
-    }
-    std::string ConsoleFrame() {
-        const std::wstring path = dumpWindows + L".console.ppm";
-        return SUCCEEDED(zova::CallConsole(rig.link.realVm.get(), ZOVA_DISPID_TEST_SAVE_FRAME,
-                                           Variant::OwnBstr(::SysAllocString(path.c_str()))))
-                   ? ReadPpm(path)
-                   : "none";
     }
 
     const std::wstring vnc = Env(L"ZOVA_QEMU_VNC");
@@ -141,9 +113,10 @@ TEST_F(QemuGuest, ThePageSeesTypesIntoAndLosesTheGuest) {
     // Paused, the guest's screen holds still: the console's pixels are QEMU's own.
     ASSERT_TRUE(monitor.Command("stop"));
     ASSERT_TRUE(monitor.Command("screendump " + dumpUnix));
-    const std::string dump = ReadPpm(dumpWindows);
+    const std::string dump = zova::test::ReadPpm(dumpWindows);
     ASSERT_EQ("720x400:", dump.substr(0, 8));
-    EXPECT_TRUE(zova::test::PumpUntil([&] { return ConsoleFrame() == dump; }, 10000)) << "the console's frame differs";
+    EXPECT_TRUE(zova::test::PumpUntil([&] { return zova::test::ConsoleFrame(rig.link.realVm.get()) == dump; }, 10000))
+        << "the console's frame differs";
     ASSERT_TRUE(monitor.Command("cont"));
 
     // Disconnect and connect again.
@@ -154,9 +127,8 @@ TEST_F(QemuGuest, ThePageSeesTypesIntoAndLosesTheGuest) {
 
     // Esc typed into the console window reaches memtest86+, which restarts
     // the machine; QEMU (-no-reboot) ends, and the page hears why.
-    Variant window;
-    ASSERT_EQ(S_OK, zova::CallConsoleFor(rig.control->vm_control(), ZOVA_DISPID_GET_HWND, VT_I4, window));
-    const HWND console = reinterpret_cast<HWND>(static_cast<LONG_PTR>(window.get().lVal));
+    const HWND console = zova::test::ConsoleWindowOf(rig.control->vm_control());
+    ASSERT_TRUE(console);
     ::PostMessageW(console, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
     ::PostMessageW(console, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     const Events lost = Take(2, 20000);

@@ -1,19 +1,22 @@
-// The module as a COM server: its exports, what registration writes and what
-// unregistration removes, with the platform's regsvr32 and registrar. The
-// module is left registered for the page tests that follow.
+// The module as a COM server: its exports, what registration writes and what unregistration removes, with the
+// platform's regsvr32 and registrar; and its type library, embedded and registered: widl's, with the enum members'
+// help strings added. The module is left registered for the page tests that follow.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <objsafe.h>
 #include <ocidl.h>
+#include <oleauto.h>
 
 #include <string>
+#include <vector>
 
 #include "axplugin/velmoraRemoteConsole.h"
 #include "axplugin/zovaEmbeddedCtl.h"
 #include "comfw/bstr.h"
 #include "comfw/comPtr.h"
-#include "tests/programFolder.h"
+#include "tests/consoleTestSupport.h"
+#include "tools/typelib/typeLibModel.h"
 
 using comfw::ComPtr;
 
@@ -23,8 +26,7 @@ const wchar_t kClassKey[] = L"CLSID\\{59E853C6-078C-460C-9BC0-FF88CC33F968}";
 
 std::wstring ModulePath() { return ProgramFolder() + L"velmoraRemoteConsole.dll"; }
 
-// The default (or named) string value of a key under HKEY_CLASSES_ROOT, or
-// "<missing>".
+// The default (or named) string value of a key under HKEY_CLASSES_ROOT, or "<missing>".
 std::wstring ReadClassesRoot(const std::wstring& key, const wchar_t* value = nullptr) {
     wchar_t data[512];
     DWORD size = sizeof data;
@@ -40,16 +42,9 @@ bool KeyExists(const std::wstring& key) {
 }
 
 DWORD RunRegsvr32(const std::wstring& args) {
-    std::wstring line = L"regsvr32.exe /s " + args + L" \"" + ModulePath() + L"\"";
-    STARTUPINFOW si{sizeof si};
-    PROCESS_INFORMATION pi{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return ~0u;
-    ::WaitForSingleObject(pi.hProcess, 60000);
-    DWORD code = ~0u;
-    ::GetExitCodeProcess(pi.hProcess, &code);
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    return code;
+    zova::test::Process regsvr32;
+    const bool started = regsvr32.Start(L"regsvr32.exe /s " + args + L" \"" + ModulePath() + L"\"", 0);
+    return started ? regsvr32.ExitCodeWithin(60000) : ~0u;
 }
 
 }  // namespace
@@ -122,4 +117,67 @@ TEST(Version, AProgramWithoutTheVersionResourceStillHearsTheBuiltVersion) {
     ASSERT_EQ(S_OK, control->getVersion(version.put()));
     EXPECT_EQ(std::wstring(L"" ZOVA_VERSION), version.str());
     EXPECT_EQ(0u, version.str().rfind(L"5.1.0.", 0));
+}
+
+namespace {
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// Everything of a library that a script, a container or the marshaller reads, a line per type and member.
+std::vector<std::string> Lines(const tlbtool::Library& lib) {
+    auto type = [](const tlbtool::TypeRef& t) {
+        return std::to_wstring(t.vt) + L":" + t.name + L":" + std::to_wstring(t.kind) + std::wstring(t.pointers, L'*');
+    };
+    std::vector<std::string> lines{Narrow(lib.name + L" " + lib.help + L" " + std::to_wstring(lib.major) + L"." +
+                                          std::to_wstring(lib.minor) + L" " + std::to_wstring(lib.lcid))};
+    for (const tlbtool::TypeEntry& t : lib.types) {
+        wchar_t guid[40];
+        ::StringFromGUID2(t.guid, guid, 40);
+        lines.push_back(Narrow(std::to_wstring(t.kind) + L" " + std::to_wstring(t.dual) + L" " + t.name + L" [" +
+                               t.help + L"] " + guid + L" " + std::to_wstring(t.flags)));
+        if (t.kind == TKIND_COCLASS)
+            for (const tlbtool::Implemented& i : t.implemented)
+                lines.push_back(Narrow(L"  implements " + i.name + L" " + std::to_wstring(i.flags)));
+        for (const tlbtool::Method& m : t.methods) {
+            std::wstring line = L"  " + m.name + L" " + std::to_wstring(m.id) + L" " + std::to_wstring(m.invoke) +
+                                L" " + std::to_wstring(m.funcKind) + L" " + std::to_wstring(m.slot) + L" " +
+                                std::to_wstring(m.flags) + L" " + type(m.returns) + L" [" + m.help + L"]";
+            for (const tlbtool::Param& p : m.params)
+                line += L" (" + p.name + L" " + type(p.type) + L" " + std::to_wstring(p.flags) + L")";
+            lines.push_back(Narrow(line));
+        }
+        for (const tlbtool::Constant& c : t.constants)
+            lines.push_back(Narrow(L"  " + c.name + L" " + std::to_wstring(c.id) + L" = " + std::to_wstring(c.value) +
+                                   L" [" + c.help + L"]"));
+    }
+    return lines;
+}
+
+}  // namespace
+
+// The help texts themselves are the reference's (docs/api.md, written from the embedded library).
+TEST(TypeLibrary, TheModuleCarriesWidlsLibraryWithHelpForEveryEnumMemberAndRegistersThatOne) {
+    ComPtr<ITypeLib> widlLib, builtLib, registeredLib;
+    const std::wstring widlPath = ProgramFolder() + L"..\\generated\\axplugin\\widl\\velmoraRemoteConsole.tlb";
+    ASSERT_EQ(S_OK, ::LoadTypeLibEx(widlPath.c_str(), REGKIND_NONE, widlLib.put()));
+    ASSERT_EQ(S_OK, ::LoadTypeLibEx((ProgramFolder() + L"velmoraRemoteConsole.dll").c_str(), REGKIND_NONE,
+                                    builtLib.put()));
+    ASSERT_EQ(S_OK, ::LoadRegTypeLib(LIBID_VelmoraRemoteConsoleTypeLib, 5, 1, 0x409, registeredLib.put()));
+    tlbtool::Library widl, built, registered;
+    ASSERT_EQ(S_OK, tlbtool::ReadLibrary(widlLib.get(), widl));
+    ASSERT_EQ(S_OK, tlbtool::ReadLibrary(builtLib.get(), built));
+    ASSERT_EQ(S_OK, tlbtool::ReadLibrary(registeredLib.get(), registered));
+    EXPECT_EQ(Lines(built), Lines(registered));
+    // Without the members' help, the module's library is widl's.
+    size_t members = 0;
+    for (tlbtool::TypeEntry& type : built.types) {
+        for (tlbtool::Constant& member : type.constants) {
+            EXPECT_EQ(TKIND_ENUM, type.kind) << Narrow(member.name);
+            EXPECT_FALSE(member.help.empty()) << Narrow(member.name);
+            member.help.clear();
+            ++members;
+        }
+    }
+    EXPECT_LT(0u, members);
+    EXPECT_EQ(Lines(widl), Lines(built));
 }

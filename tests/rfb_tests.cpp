@@ -1,7 +1,5 @@
-// The console's RFB client without a network: DES against the standard's
-// vectors, the handshake and every encoding played from memory, malformed
-// and randomized server streams, the client's messages, the endpoint policy
-// and the key map.
+// The console's RFB client without a network: DES against the standard's vectors, the handshake and every encoding
+// from memory, malformed and randomized server streams, the client's messages, the endpoint policy, the key map.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -123,8 +121,7 @@ TEST(RfbHandshake, SpeaksEachVersionAndSecurityTypeAndReportsRefusals) {
     }
 }
 
-// A 4x4 screen as letters: . black, R red, G green, B blue, W white; rows
-// separated by '/'.
+// A 4x4 screen as letters: . black, R red, G green, B blue, W white; rows separated by '/'.
 std::string Grid(const zova::rfb::FrameBuffer& screen) {
     std::string s;
     for (int y = 0; y < screen.height(); ++y) {

@@ -1,10 +1,8 @@
-// Site access control. This program runs under a name that contains
-// "IExplore.EXE" (in mixed case), so the control in it takes it for the
-// browser and guards its client-device operations. The pages run in the page
-// host's browser-named copy (iexplore.exe), their origin from --url; the
-// dialogs that the pages' controls show are read and answered from another
-// process by sitedialog. Every case starts from the real settings file in
-// the prefix's profile folder, set up as the case needs.
+// Site access control. This program runs under a name that contains "IExplore.EXE" (in mixed case), so the control in
+// it takes it for the browser and guards its client-device operations. The pages run in the page host's browser-named
+// copy (iexplore.exe), their origin from --url; the dialogs that the pages' controls show are read and answered from
+// another process by sitedialog. Every case starts from the real settings file in the prefix's profile folder, set up
+// as the case needs.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -22,6 +20,7 @@
 #include "comfw/scopeExit.h"
 #include "comfw/uniqueAny.h"
 #include "plugin-common/settings.h"
+#include "tests/consoleTestSupport.h"
 #include "tests/ownLog.h"
 
 namespace {
@@ -86,39 +85,22 @@ Lines LogOf(DWORD pid) {
     return messages;
 }
 
-// A program beside this one, started with its standard output into a file of
-// its own: sitedialog (whose first argument is that file, its report) or a
-// page in the browser-named page host.
-struct Child {
-    std::wstring out;
-    comfw::unique_handle process;
-    DWORD pid = 0;
+// A program beside this one, started with its standard output into a file of its own: sitedialog (whose first
+// argument is that file, its report) or a page in the browser-named page host.
+struct Child : zova::test::Process {
+    const std::wstring out = NewFile();
 
-    Child(const std::wstring& program, const std::wstring& args) : out(NewFile()) {
-        wchar_t self[MAX_PATH];
-        const std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-        std::wstring line = L"\"" + path.substr(0, path.find_last_of(L'\\') + 1) + program + L"\" " + args;
+    Child(const std::wstring& program, const std::wstring& args) {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         const comfw::unique_file file(::CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                                     CREATE_ALWAYS, 0, nullptr));
-        STARTUPINFOW si{sizeof si};
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = si.hStdError = file.get();
-        PROCESS_INFORMATION pi{};
-        if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+        if (!Start(L"\"" + ProgramFolder() + program + L"\" " + args, 0, file.get()))
             ADD_FAILURE() << "did not start: " << ::GetLastError();
-        ::CloseHandle(pi.hThread);
-        process.reset(pi.hProcess);
-        pid = pi.dwProcessId;
     }
-    // Waits for the end (ending it, failed, after `ms`); gives the exit status.
+    // Waits for the end (failing after `ms`); gives the exit status.
     DWORD Wait(DWORD ms) {
-        DWORD status = ~0u;
-        if (process && ::WaitForSingleObject(process.get(), ms) != WAIT_OBJECT_0) {
-            ::TerminateProcess(process.get(), 9);
-            ADD_FAILURE() << "process " << pid << " did not end in time";
-        }
-        ::GetExitCodeProcess(process.get(), &status);
+        const DWORD status = ExitCodeWithin(ms);
+        EXPECT_NE(STILL_ACTIVE, status) << "process " << pi.dwProcessId << " did not end in time";
         return status;
     }
     static std::wstring NewFile() {
@@ -147,7 +129,7 @@ struct Page : Child {
                                      Windows(ZOVA_TEST_PAGES) + L"\\" + page + L"\" -- " + steps) {}
     PageRun Finish() {
         EXPECT_EQ(0u, Wait(60000)) << "page exit status";
-        return PageRun{ReadLines(out), {}, LogOf(pid)};
+        return PageRun{ReadLines(out), {}, LogOf(pi.dwProcessId)};
     }
 };
 
@@ -196,9 +178,8 @@ TEST(Settings, FirstUseFromManyThreadsHandEditedValuesAndAnotherProcesssRemember
             ASSERT_TRUE(settings.IsSiteAllowed("t:,h" + std::to_string(t) + "-" + std::to_string(k) + ","));
     }
 
-    // Another process remembers a site; this one then remembers its own: the
-    // file keeps its entries in order, then the other's, then this one's. The
-    // other's site reaches this process's file, not its decisions.
+    // Another process remembers a site; this one then remembers its own: the file keeps its entries in order, then
+    // the other's, then this one's. The other's site reaches this process's file, not its decisions.
     const PageRun other = RunPage(L"https://other-1.lab.example/", L"list", L"allow-remember");
     EXPECT_EQ(Lines{"list allowed"}, other.out);
     settings.AllowSite("https:,host-01,", true);
@@ -251,8 +232,7 @@ TEST(PageOrigin, WithoutASiteOrAnHTMLDocumentTheDevicesAreRefusedAndTheFailureRe
         SCOPED_TRACE(row.line);
         ComPtr<zova::ZOVAEmbeddedCtl> control;
         ASSERT_EQ(S_OK, zova::ZOVAEmbeddedCtl::Make(control));
-        ComPtr<FakeSite> site;
-        FakeSite::Make(site);
+        const ComPtr<FakeSite> site = zova::test::Made<FakeSite>();
         site->container = row.container;
         if (row.site) control->SetClientSite(site.get());
         zova::test::LogMark mark;
@@ -275,16 +255,15 @@ TEST(PageOrigin, WithoutASiteOrAnHTMLDocumentTheDevicesAreRefusedAndTheFailureRe
     }
 }
 
-// The protected-mode query fails (reported, not kept), then answers, and that
-// answer is kept for the process: the third call does not ask. (The test's
-// entry lets a native ieframe.dll load: WINEDLLOVERRIDES ieframe=n.)
+// The protected-mode query fails (reported, not kept), then answers, and that answer is kept for the process: the
+// third call does not ask. (The test's entry lets a native ieframe.dll load: WINEDLLOVERRIDES ieframe=n.)
 TEST(Probes, AFailedProtectedModeQueryIsReportedAndAnAnswerIsKept) {
     ::SetEnvironmentVariableW(L"ZOVA_PROTECTED_MODE", L"fail yes no");
     Child page(L"protected\\pagehost.exe", L"\"" + Windows(ZOVA_TEST_PAGES) + L"\\protectedMode.html\"");
     EXPECT_EQ(0u, page.Wait(30000));
     ::SetEnvironmentVariableW(L"ZOVA_PROTECTED_MODE", nullptr);
     EXPECT_EQ(Lines{"-2147467259 true true"}, ReadLines(page.out));
-    EXPECT_TRUE(Has(LogOf(page.pid), "IEIsProtectedModeProcess failed: -2147467259"));
+    EXPECT_TRUE(Has(LogOf(page.pi.dwProcessId), "IEIsProtectedModeProcess failed: -2147467259"));
 }
 
 // ---------------------------------------------------------- the dialog
@@ -318,9 +297,8 @@ TEST(SiteAccess, EachAnswerDecidesAsTheUserMeantAndOnlyARememberedAllowOutlivesT
     SetSettings("(none)");
     const std::wstring url = L"https://host-01.lab.example:8443/console.html";
     const std::string shown = std::string("https:|host-01.lab.example|8443") + kShown;
-    // Deny, Esc and the close box refuse and leave nothing: each next call asks
-    // again. Allow with the box ticked passes this call and every later one of
-    // the process, on either control, without asking.
+    // Deny, Esc and the close box refuse and leave nothing: each next call asks again. Allow with the box ticked
+    // passes this call and every later one of the process, on either control, without asking.
     PageRun run = RunPage(url, L"list list list list details@2 connect disconnect list@2", L"deny esc close allow");
     EXPECT_EQ((Lines{"list denied", "list denied", "list denied", "list allowed", "details@2 allowed",
                      "connect allowed", "disconnect allowed", "list@2 allowed"}),
@@ -362,9 +340,8 @@ TEST(SiteAccess, OriginsAreShownNormalisedAndRememberedAsReported) {
               SettingsBytes());
 }
 
-// A settings file that cannot be read is left as it was; without a profile
-// folder (its parent made a file, so the folder cannot be made) nothing is
-// read or written. Either way the allow holds for the process and is reported.
+// A settings file that cannot be read is left as it was; without a profile folder (its parent made a file, so the
+// folder cannot be made) nothing is read or written. Either way the allow holds for the process and is reported.
 TEST(SiteAccess, AnUnreadableFileIsNeverWrittenOverAndWithoutAProfileNothingIsWritten) {
     const std::wstring wide = SettingsPath();
     const std::string path(wide.begin(), wide.end()), kept = "left as it is, since it cannot be read: ";

@@ -1,7 +1,6 @@
-// The page host's probe control, made of comfw's control mixins. It records
-// the container's calls that pages check and answers script with that record,
-// its document's location, its window's place, and events fired at once or
-// from its window's message queue.
+// The page host's probe control, made of comfw's control mixins. It records the container's calls that pages check
+// and answers script with that record, its document's location, its window's place, and events fired at once or from
+// its window's message queue.
 #include <windows.h>
 #include <mshtml.h>
 #include <deque>
@@ -193,8 +192,7 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
 
 extern "C" HRESULT __stdcall DllCanUnloadNow() { return comfw::Module::LockCount() == 0 ? S_OK : S_FALSE; }
 
-// Registration in HKEY_CLASSES_ROOT: the class, its in-process server with the
-// apartment model, and the ProgID.
+// Registration in HKEY_CLASSES_ROOT: the class, its in-process server with the apartment model, and the ProgID.
 extern "C" HRESULT __stdcall DllRegisterServer() {
     std::wstring path;
     COMFW_RETURN_IF_FAILED(comfw::Module::FileName(comfw::Module::Handle(), path));
