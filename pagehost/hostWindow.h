@@ -11,6 +11,7 @@ class HostWindowEvents {
 public:
     virtual void OnClientResized() noexcept = 0;
     virtual void OnCloseRequested() noexcept = 0;
+    virtual void OnTimer(UINT_PTR id) noexcept = 0;
 protected:
     ~HostWindowEvents() = default;
 };
@@ -47,6 +48,10 @@ public:
         switch (msg) {
             case WM_SIZE:
                 if (events_) events_->OnClientResized();
+                return 0;
+            case WM_TIMER:
+                handled = true;
+                if (events_) events_->OnTimer(wp);
                 return 0;
             case WM_CLOSE:
                 // Closing the window ends the page like host.exit(0); the page

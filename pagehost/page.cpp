@@ -10,6 +10,7 @@
 #include "comfw/hresult.h"
 #include "comfw/oleControlBase.h"
 #include "pagehost/hostObject.h"
+#include "pagehost/windowObject.h"
 #include "pagehost/pageFrame.h"
 #include "pagehost/dialogShot.h"
 #include "pagehost/pageLayout.h"
@@ -172,6 +173,8 @@ int Page::Run() noexcept {
             RunScript(item.script);
         }
     }
+    // As a browser keeps a page, this host keeps it while a timer may still call it.
+    while (!timers_.empty() && Sleep(50) == S_OK) {}
     Ending();
     TearDown();
     return status_;
@@ -289,6 +292,8 @@ void Page::TearDown() noexcept {
     }
     ending_ = true;
     Screenshot();
+    for (const auto& timer : timers_) ::KillTimer(window_.hwnd(), timer.first);
+    timers_.clear();
     for (const auto& site : controls_) site->Close();
     args_.clear();
     if (engine_) {
@@ -297,12 +302,14 @@ void Page::TearDown() noexcept {
     }
     if (scriptSite_) scriptSite_->Detach();
     if (host_) host_->Detach();
+    if (windowObject_) windowObject_->Detach();
     if (document_) document_->Detach();
     if (frame_) frame_->Detach();
     parser_.reset();
     engine_.reset();
     scriptSite_.reset();
     host_.reset();
+    windowObject_.reset();
     controls_.clear();
     document_.reset();
     frame_.reset();

@@ -23,6 +23,7 @@
 namespace pagehost {
 
 class HostObject;
+class WindowObject;
 class PageFrame;
 class ScriptSite;
 
@@ -67,6 +68,13 @@ public:
                           IDispatch** control) noexcept;
     HRESULT Args(VARIANT* out) noexcept;
 
+    // The window object's: a timer that calls `handler` after `milliseconds`
+    // (again and again with `repeat`) while the page runs; the page waits for
+    // its timers before it ends. Alert prints its message.
+    HRESULT StartTimer(IDispatch* handler, LONG milliseconds, bool repeat, LONG* timer) noexcept;
+    void StopTimer(LONG timer) noexcept;
+    HRESULT Alert(const VARIANT& message) noexcept;
+
     // For the script site.
     HRESULT ItemInfo(LPCOLESTR name, DWORD mask, IUnknown** item, ITypeInfo** info) noexcept;
     void ScriptError(IActiveScriptError* error) noexcept;
@@ -84,6 +92,7 @@ public:
     // HostWindowEvents
     void OnClientResized() noexcept override;
     void OnCloseRequested() noexcept override;
+    void OnTimer(UINT_PTR id) noexcept override;
 
 private:
     bool Load(PageItems& items) noexcept;
@@ -105,6 +114,9 @@ private:
     void Screenshot() noexcept;
     void TearDown() noexcept;
     void Error(const std::wstring& text) noexcept;
+    // Calls a script function; a failure is reported as a script error in `where` and ends the page.
+    HRESULT CallScript(IDispatch* function, DISPID id, DISPPARAMS* params, VARIANT* result,
+                       const std::wstring& where) noexcept;
 
     Options options_;
     PageUrl url_;
@@ -120,6 +132,14 @@ private:
     comfw::ComPtr<IActiveScript> engine_;
     comfw::ComPtr<IActiveScriptParse> parser_;
     comfw::ComPtr<HostObject> host_;
+    comfw::ComPtr<WindowObject> windowObject_;
+    struct Timer {
+        comfw::ComPtr<IDispatch> handler;
+        bool repeat = false;
+        bool running = false;  // a nested message loop in its function does not call it again
+    };
+    std::map<UINT_PTR, Timer> timers_;
+    UINT_PTR lastTimer_ = 0;
     comfw::Variant args_;
     std::vector<comfw::ComPtr<ControlSite>> controls_;
     // <script for=ID event=name>: (lower-case ID, lower-case name) -> script function

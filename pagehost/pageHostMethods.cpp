@@ -54,6 +54,18 @@ HRESULT Page::Echo(SAFEARRAY* words) noexcept {
     COMFW_CATCH_RETURN()
 }
 
+HRESULT Page::Alert(const VARIANT& message) noexcept {
+    if (Ending()) return kPageEnded;
+    try {
+        const bool missing = message.vt == VT_ERROR && message.scode == DISP_E_PARAMNOTFOUND;
+        const std::string text = "alert: " + Utf8(missing ? std::wstring() : TextOfValue(message)) + "\n";
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+        return S_OK;
+    }
+    COMFW_CATCH_RETURN()
+}
+
 HRESULT Page::Sleep(LONG milliseconds) noexcept {
     if (Ending()) return kPageEnded;
     const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(std::max<LONG>(milliseconds, 0));

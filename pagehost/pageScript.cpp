@@ -10,6 +10,7 @@
 #include "comfw/typeLib.h"
 #include "pagehost/hostObject.h"
 #include "pagehost/scriptSite.h"
+#include "pagehost/windowObject.h"
 #include "pagehost/text.h"
 
 namespace pagehost {
@@ -44,6 +45,8 @@ bool Page::StartScript() noexcept {
     if (SUCCEEDED(hr)) hr = parser_->InitNew();
     if (SUCCEEDED(hr)) hr = HostObject::Make(host_, this);
     if (SUCCEEDED(hr)) hr = engine_->AddNamedItem(L"host", SCRIPTITEM_ISVISIBLE);
+    if (SUCCEEDED(hr)) hr = WindowObject::Make(windowObject_, this);
+    if (SUCCEEDED(hr)) hr = engine_->AddNamedItem(L"window", SCRIPTITEM_ISVISIBLE | SCRIPTITEM_GLOBALMEMBERS);
     if (SUCCEEDED(hr)) hr = engine_->SetScriptState(SCRIPTSTATE_STARTED);
     if (FAILED(hr)) {
         Error(L"pagehost: cannot start the JScript engine (" + Hex(hr) + L")");
@@ -131,16 +134,24 @@ HRESULT Page::FireEvent(const std::wstring& controlId, const std::wstring& event
         LPOLESTR name = const_cast<LPOLESTR>(handler.c_str());
         if (FAILED(global->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id))) return S_OK;  // no handler
 
+        return CallScript(global.get(), id, params, result, L"the handler of " + controlId + L"." + eventName);
+    }
+    COMFW_CATCH_RETURN()
+}
+
+HRESULT Page::CallScript(IDispatch* function, DISPID id, DISPPARAMS* params, VARIANT* result,
+                         const std::wstring& where) noexcept {
+    try {
         comfw::ExcepInfo info;
         UINT argError = 0;
         comfw::Variant value;
-        hr = global->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, value.put(), &info,
-                            &argError);
+        const HRESULT hr = function->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, value.put(),
+                                            &info, &argError);
         if (FAILED(hr) && !Ending()) {
             // The engine may or may not have reported it through the site.
             std::wstring what = info.bstrDescription ? comfw::TextOf(info.bstrDescription) : std::wstring();
             if (what.empty()) what = Hex(info.scode ? info.scode : hr);
-            Error(pageName_ + L": script error in the handler of " + controlId + L"." + eventName + L": " + what);
+            Error(pageName_ + L": script error in " + where + L": " + what);
             End(kStatusScriptError);
         }
         if (result) value.detach_to(result);
@@ -155,6 +166,9 @@ HRESULT Page::ItemInfo(LPCOLESTR name, DWORD mask, IUnknown** item, ITypeInfo** 
     if (host_ && std::wcscmp(name, L"host") == 0) {
         object = static_cast<IDispatch*>(host_.get());
         if (mask & SCRIPTINFO_ITYPEINFO) comfw::ModuleTypeInfo(__uuidof(IPageHost), type.put());
+    } else if (windowObject_ && std::wcscmp(name, L"window") == 0) {
+        object = static_cast<IDispatch*>(windowObject_.get());
+        if (mask & SCRIPTINFO_ITYPEINFO) comfw::ModuleTypeInfo(__uuidof(IPageWindow), type.put());
     } else if (ControlSite* site = Find(name)) {
         object = site->control();
         if (mask & SCRIPTINFO_ITYPEINFO) {
