@@ -29,6 +29,14 @@ std::wstring TextOfValue(const VARIANT& v) {
     return v.vt == VT_DISPATCH || v.vt == VT_UNKNOWN ? L"[object]" : L"[value of type " + std::to_wstring(v.vt) + L"]";
 }
 
+// One line on standard output, flushed at once so that it interleaves with
+// what the page's other processes print.
+void PrintLine(const std::wstring& line) {
+    const std::string text = Utf8(line) + "\n";
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 HRESULT Page::Echo(SAFEARRAY* words) noexcept {
@@ -46,9 +54,7 @@ HRESULT Page::Echo(SAFEARRAY* words) noexcept {
                 line += TextOfValue(v.get());
             }
         }
-        const std::string text = Utf8(line) + "\n";
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
+        PrintLine(line);
         return S_OK;
     }
     COMFW_CATCH_RETURN()
@@ -58,9 +64,7 @@ HRESULT Page::Alert(const VARIANT& message) noexcept {
     if (Ending()) return kPageEnded;
     try {
         const bool missing = message.vt == VT_ERROR && message.scode == DISP_E_PARAMNOTFOUND;
-        const std::string text = "alert: " + Utf8(missing ? std::wstring() : TextOfValue(message)) + "\n";
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
+        PrintLine(L"alert: " + (missing ? std::wstring() : TextOfValue(message)));
         return S_OK;
     }
     COMFW_CATCH_RETURN()
