@@ -66,6 +66,7 @@ inline void free_library(HMODULE module) noexcept { ::FreeLibrary(module); }
 inline void unmap_view(void* view) noexcept { ::UnmapViewOfFile(view); }
 inline void cotaskmem_free(void* p) noexcept { ::CoTaskMemFree(p); }
 inline void local_free(void* p) noexcept { ::LocalFree(p); }
+inline void reg_close_key(HKEY key) noexcept { ::RegCloseKey(key); }
 inline void global_free(void* p) noexcept { ::GlobalFree(p); }
 
 struct FileHandle {
@@ -87,6 +88,8 @@ template <class G>
 using unique_gdi = unique_any<handle_traits::NullInvalid<G, handle_traits::delete_gdi<G>>>;
 using unique_hbitmap = unique_gdi<HBITMAP>;
 using unique_hbrush = unique_gdi<HBRUSH>;
+// Registry keys.
+using unique_hkey = unique_any<handle_traits::NullInvalid<HKEY, handle_traits::reg_close_key>>;
 // Modules, mapped views and memory of the platform's allocators.
 using unique_hmodule = unique_any<handle_traits::NullInvalid<HMODULE, handle_traits::free_library>>;
 using unique_mapped_view = unique_any<handle_traits::NullInvalid<void*, handle_traits::unmap_view>>;

@@ -10,6 +10,7 @@
 #include <oaidl.h>
 
 #include "comfw/dispatch.h"
+#include "comfw/excepInfo.h"
 #include "zova/faults.h"
 
 namespace zova::console {
@@ -31,14 +32,11 @@ public:
         if (const auto e = faults.exitCode.find(id); e != faults.exitCode.end()) ::ExitProcess(e->second);
         if (const auto f = faults.fail.find(id); f != faults.fail.end()) return f->second;
 
-        EXCEPINFO info{};
+        comfw::ExcepInfo info;
         HRESULT hr = comfw::DispatchFromTypeLib<Iface>::Invoke(id, riid, lcid, flags, params, result, &info, argErr);
         if (hr == DISP_E_EXCEPTION) {
             if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
             if (FAILED(info.scode)) hr = info.scode;
-            ::SysFreeString(info.bstrSource);
-            ::SysFreeString(info.bstrDescription);
-            ::SysFreeString(info.bstrHelpFile);
         }
         if (SUCCEEDED(hr) && result) {
             if (const auto w = faults.wrongType.find(id); w != faults.wrongType.end()) {

@@ -18,6 +18,7 @@
 #include "comfw/bstr.h"
 #include "comfw/comPtr.h"
 #include "comfw/hresult.h"
+#include "comfw/uniqueAny.h"
 #include "zova/commandLine.h"
 #include "zova/consoleContract.h"
 #include "zova/consoleHost.h"
@@ -68,33 +69,29 @@ private:
 };
 
 void SignalReady(const std::wstring& name) {
-    HANDLE event = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+    const comfw::unique_handle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
     if (!event) {
         // Started by hand: nobody waits for the event; go on serving.
         fwprintf(stderr, L"velmora-zova: no ready event %ls (error %lu)\n", name.c_str(), ::GetLastError());
         return;
     }
-    ::SetEvent(event);
-    ::CloseHandle(event);
+    ::SetEvent(event.get());
 }
 
 // The STA loop; it also notices the parent process ending.
-void RunMessageLoop(ConsoleHost& host, HANDLE parent) {
+void RunMessageLoop(ConsoleHost& host, comfw::unique_handle parent) {
     for (;;) {
-        const DWORD count = parent ? 1 : 0;
-        const DWORD r = ::MsgWaitForMultipleObjects(count, parent ? &parent : nullptr, FALSE, INFINITE, QS_ALLINPUT);
-        if (parent && r == WAIT_OBJECT_0) {
-            ::CloseHandle(parent);
-            parent = nullptr;
+        const HANDLE waited = parent.get();
+        const DWORD r = ::MsgWaitForMultipleObjects(waited ? 1 : 0, waited ? &waited : nullptr, FALSE, INFINITE,
+                                                    QS_ALLINPUT);
+        if (waited && r == WAIT_OBJECT_0) {
+            parent.reset();
             host.NoteParentGone();
             continue;
         }
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                if (parent) ::CloseHandle(parent);
-                return;
-            }
+            if (msg.message == WM_QUIT) return;
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         }
@@ -140,9 +137,9 @@ int Run() {
             if (!faults.noReady) SignalReady(kReadyEventPrefix + options.instanceId);
 
             // No such process (any more): it has gone already.
-            HANDLE parent = ::OpenProcess(SYNCHRONIZE, FALSE, options.parentPid);
+            comfw::unique_handle parent(::OpenProcess(SYNCHRONIZE, FALSE, options.parentPid));
             if (!parent) host->NoteParentGone();
-            RunMessageLoop(*host, parent);
+            RunMessageLoop(*host, std::move(parent));
         }
         registration.Revoke();
         ::CoDisconnectObject(process->identity(), 0);

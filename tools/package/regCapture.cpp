@@ -15,18 +15,12 @@
 #include <vector>
 
 #include "comfw/hresult.h"
+#include "comfw/uniqueAny.h"
 #include "tools/typelib/comApartment.h"
 #include "tools/typelib/failure.h"
 #include "tools/typelib/textFile.h"
 
 namespace {
-
-struct KeyOwner {
-    HKEY key = nullptr;
-    ~KeyOwner() {
-        if (key) ::RegCloseKey(key);
-    }
-};
 
 // Every replacement of one text by another.
 std::wstring Replaced(std::wstring text, const std::wstring& from, const std::wstring& to) {
@@ -69,9 +63,9 @@ public:
             wchar_t name[256];
             DWORD size = 256;
             if (::RegEnumKeyExW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) return E_FAIL;
-            KeyOwner child;
-            if (::RegOpenKeyExW(key, name, 0, KEY_READ, &child.key) != ERROR_SUCCESS) return E_FAIL;
-            COMFW_RETURN_IF_FAILED(Walk(child.key, path.empty() ? name : path + L"\\" + name));
+            comfw::unique_hkey child;
+            if (::RegOpenKeyExW(key, name, 0, KEY_READ, child.put()) != ERROR_SUCCESS) return E_FAIL;
+            COMFW_RETURN_IF_FAILED(Walk(child.get(), path.empty() ? name : path + L"\\" + name));
         }
         return S_OK;
     }
@@ -111,11 +105,11 @@ HRESULT Run(const wchar_t* modulePath, const wchar_t* out) {
     const std::wstring folder = module.substr(0, module.find_last_of(L'\\'));
 
     const std::wstring scratchPath = L"Software\\Velmora\\RegistrationCapture-" + std::to_wstring(::GetCurrentProcessId());
-    KeyOwner scratch;
+    comfw::unique_hkey scratch;
     if (::RegCreateKeyExW(HKEY_CURRENT_USER, scratchPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                          &scratch.key, nullptr) != ERROR_SUCCESS)
+                          scratch.put(), nullptr) != ERROR_SUCCESS)
         return tlbtool::Fail(E_ACCESSDENIED, L"creating the scratch key");
-    HRESULT hr = HRESULT_FROM_WIN32(::RegOverridePredefKey(HKEY_CLASSES_ROOT, scratch.key));
+    HRESULT hr = HRESULT_FROM_WIN32(::RegOverridePredefKey(HKEY_CLASSES_ROOT, scratch.get()));
     if (SUCCEEDED(hr)) {
         const HMODULE loaded = ::LoadLibraryW(module.c_str());
         using Register = HRESULT(WINAPI*)();
@@ -127,7 +121,7 @@ HRESULT Run(const wchar_t* modulePath, const wchar_t* out) {
         tlbtool::Fail(hr, L"redirecting the classes root");
     }
     Capture capture(module, folder);
-    if (SUCCEEDED(hr)) hr = capture.Walk(scratch.key, L"");
+    if (SUCCEEDED(hr)) hr = capture.Walk(scratch.get(), L"");
     ::RegDeleteTreeW(HKEY_CURRENT_USER, scratchPath.c_str());
     if (FAILED(hr)) return hr;
     return tlbtool::WriteTextFile(out, L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"

@@ -7,6 +7,7 @@
 #include "comfw/bstr.h"
 #include "comfw/comPtr.h"
 #include "comfw/hresult.h"
+#include "comfw/scopeExit.h"
 #include "comfw/variant.h"
 #include "tools/typelib/failure.h"
 #include "tools/typelib/typeInfoHeld.h"
@@ -127,11 +128,12 @@ private:
         COMFW_RETURN_IF_FAILED(to->AddFuncDesc(index, &copy));
 
         std::vector<BSTR> names(func->cParams + 1, nullptr);
+        const auto freeNames = comfw::scope_exit([&names] {
+            for (BSTR name : names) ::SysFreeString(name);
+        });
         UINT named = 0;
-        HRESULT hr = from->GetNames(func->memid, names.data(), static_cast<UINT>(names.size()), &named);
-        if (SUCCEEDED(hr)) hr = to->SetFuncAndParamNames(index, names.data(), named);
-        for (BSTR name : names) ::SysFreeString(name);
-        COMFW_RETURN_IF_FAILED(hr);
+        COMFW_RETURN_IF_FAILED(from->GetNames(func->memid, names.data(), static_cast<UINT>(names.size()), &named));
+        COMFW_RETURN_IF_FAILED(to->SetFuncAndParamNames(index, names.data(), named));
 
         Bstr doc;
         DWORD context = 0;

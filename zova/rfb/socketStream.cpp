@@ -28,15 +28,13 @@ void SocketStream::Connect(const std::string& host, uint16_t port) {
     const auto release = comfw::scope_exit([found] { ::freeaddrinfo(found); });
     int error = 0;
     for (addrinfo* a = found; a; a = a->ai_next) {
-        SOCKET s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-        if (s == INVALID_SOCKET) continue;
+        unique_socket created(::socket(a->ai_family, a->ai_socktype, a->ai_protocol));
+        if (!created) continue;
+        const SOCKET s = created.get();
         {
             std::lock_guard<std::mutex> hold(lock_);
-            if (closed_) {
-                ::closesocket(s);
-                break;
-            }
-            socket_ = s;
+            if (closed_) break;
+            socket_ = std::move(created);  // where Close finds it while connect waits
         }
         if (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
             const BOOL noDelay = TRUE;  // key and pointer events go out at once
@@ -45,8 +43,7 @@ void SocketStream::Connect(const std::string& host, uint16_t port) {
         }
         error = ::WSAGetLastError();
         std::lock_guard<std::mutex> hold(lock_);
-        ::closesocket(s);
-        socket_ = INVALID_SOCKET;
+        socket_.reset();
     }
     throw SessionError(SessionError::kRefused, "The connection to " + host + ":" + std::to_string(port) +
                                                    " was refused or could not be made (error " +
@@ -56,11 +53,8 @@ void SocketStream::Connect(const std::string& host, uint16_t port) {
 void SocketStream::Close() noexcept {
     std::lock_guard<std::mutex> hold(lock_);
     closed_ = true;
-    if (socket_ != INVALID_SOCKET) {
-        ::shutdown(socket_, SD_BOTH);
-        ::closesocket(socket_);
-        socket_ = INVALID_SOCKET;
-    }
+    if (socket_) ::shutdown(socket_.get(), SD_BOTH);
+    socket_.reset();
 }
 
 void SocketStream::Read(void* data, size_t n) {
@@ -79,7 +73,7 @@ void SocketStream::Write(const void* data, size_t n) {
     std::lock_guard<std::mutex> hold(writeLock_);
     const char* p = static_cast<const char*>(data);
     while (n) {
-        const int sent = ::send(socket_, p, static_cast<int>(std::min<size_t>(n, 1 << 20)), 0);
+        const int sent = ::send(socket_.get(), p, static_cast<int>(std::min<size_t>(n, 1 << 20)), 0);
         if (sent <= 0) throw SessionError(SessionError::kLost, "The connection to the server was lost");
         p += sent;
         n -= static_cast<size_t>(sent);
@@ -87,7 +81,7 @@ void SocketStream::Write(const void* data, size_t n) {
 }
 
 void SocketStream::Fill() {
-    const int got = ::recv(socket_, reinterpret_cast<char*>(buffer_), sizeof(buffer_), 0);
+    const int got = ::recv(socket_.get(), reinterpret_cast<char*>(buffer_), sizeof(buffer_), 0);
     if (got == 0) throw SessionError(SessionError::kLost, "The server closed the connection");
     if (got < 0) {
         throw SessionError(SessionError::kLost,

@@ -10,9 +10,17 @@
 #include <mutex>
 #include <string>
 
+#include "comfw/uniqueAny.h"
 #include "zova/rfb/wire.h"
 
 namespace zova::rfb {
+
+struct SocketTraits {
+    using type = SOCKET;
+    static SOCKET invalid() noexcept { return INVALID_SOCKET; }
+    static void close(SOCKET s) noexcept { ::closesocket(s); }
+};
+using unique_socket = comfw::unique_any<SocketTraits>;
 
 class SocketStream final : public ByteSource, public ByteSink {
 public:
@@ -29,7 +37,7 @@ private:
     void Fill();
 
     std::mutex lock_, writeLock_;
-    SOCKET socket_ = INVALID_SOCKET;
+    unique_socket socket_;
     bool closed_ = false;
     uint8_t buffer_[65536];
     size_t at_ = 0, end_ = 0;
