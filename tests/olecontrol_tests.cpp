@@ -12,7 +12,6 @@
 
 #include "comfw/bstr.h"
 #include "comfw/classFactory.h"
-#include "comfw/connectionPoint.h"
 #include "comfw/oleControl.h"
 #include "comfw/uniqueAny.h"
 #include "comfw/variant.h"
