@@ -1,5 +1,5 @@
 // The control in-process with its shipping link and the reference console process: the console window in the
-// control's window, teardown; its COM surface (safety, interfaces, property bag); and the session, screen and input
+// control's window, teardown; the interfaces it answers; and the session, screen and input
 // operations, the console started once per fault configuration (none, results of another type, failing calls;
 // switches in ZOVA_CONSOLE_FAULTS, inherited by the console), every call going there and back.
 #include <gtest/gtest.h>
@@ -27,12 +27,6 @@ const std::vector<DISPID> kTeardown{ZOVA_DISPID_UNADVISE, ZOVA_DISPID_DELETE};
 using zova::test::ConsoleWindowOf;
 using Place = std::vector<LONG>;  // left, top, right, bottom in the parent's client area
 const auto PlaceOf = zova::test::PlaceInParent;
-
-bool IsAdvised(IDispatch* realVm) {
-    Variant advised;
-    return SUCCEEDED(zova::CallConsoleFor(realVm, ZOVA_DISPID_TEST_IS_ADVISED, VT_BOOL, advised)) &&
-           advised.get().boolVal == VARIANT_TRUE;
-}
 
 // A control on the shipping link (its VM control calls recorded) in a window of
 // this thread, and the process of the console it started, which must end with the test.
@@ -142,7 +136,9 @@ TEST_F(EndToEnd, DestroyingTheWindowOfAPersistentStartTearsDownAndKeepsTheConsol
     EXPECT_EQ(VARIANT_FALSE, ready);
     // The console let this view go (no sink, operations refuse); destroying the control calls
     // nothing more; the console waits for an attach (pages/attachAcross) until its idle limit.
-    EXPECT_FALSE(IsAdvised(rig.link.realVm.get()));
+    Variant advised;
+    ASSERT_EQ(S_OK, zova::CallConsoleFor(rig.link.realVm.get(), ZOVA_DISPID_TEST_IS_ADVISED, VT_BOOL, advised));
+    EXPECT_EQ(VARIANT_FALSE, advised.get().boolVal);
     EXPECT_EQ(nullptr, ConsoleWindowOf(rig.link.realVm.get()));
     rig.control.reset();
     EXPECT_EQ(2u, rig.link.vm->CallIds().size());
@@ -151,83 +147,23 @@ TEST_F(EndToEnd, DestroyingTheWindowOfAPersistentStartTearsDownAndKeepsTheConsol
 
 // ------------------------------------------------------ the COM surface, without a console
 
-class Surface : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_EQ(S_OK, ZOVAEmbeddedCtl::Make(control)); }
-    template <class I>
-    ComPtr<I> As() {
-        ComPtr<I> out;
-        control->QueryInterface(__uuidof(I), out.put_void());
-        return out;
-    }
+// What containers and scripts ask the control for, and some that would change a container's ways if answered. (That
+// every answer leads to all the others, with one identity, is ComObject's: olecontrol_tests.)
+TEST(Surface, AnswersTheInterfacesOfItsTableAndNoOthers) {
     ComPtr<ZOVAEmbeddedCtl> control;
-};
-
-TEST_F(Surface, ObjectSafetyRecordsOptionsForInterfacesTheControlHas) {
-    ComPtr<IObjectSafety> safety = As<IObjectSafety>();
-    ASSERT_TRUE(safety);
-    const auto options = [&](REFIID iid) {  // "status supported/enabled"
-        DWORD supported = 9, enabled = 9;
-        const HRESULT hr = safety->GetInterfaceSafetyOptions(iid, &supported, &enabled);
-        return std::to_string(hr) + " " + std::to_string(supported) + "/" + std::to_string(enabled);
-    };
-    EXPECT_EQ("0 3/0", options(IID_IDispatch));
-    EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, 3, 3));
-    EXPECT_EQ("0 3/3", options(IID_IDispatch));
-    EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, 2, 0));
-    EXPECT_EQ("0 3/1", options(IID_IDispatch));  // only the masked bits change, for every interface
-    EXPECT_EQ(E_FAIL, safety->SetInterfaceSafetyOptions(IID_IDispatch, 4, 4));
-    EXPECT_EQ(E_FAIL, safety->SetInterfaceSafetyOptions(IID_IDispatch, 7, 3));
-    EXPECT_EQ(E_NOINTERFACE, safety->SetInterfaceSafetyOptions(IID_IPersistFile, 3, 3));
-    EXPECT_EQ(std::to_string(E_NOINTERFACE) + " 0/0", options(IID_IPersistFile));
-    DWORD enabled = 0;
-    EXPECT_EQ(E_POINTER, safety->GetInterfaceSafetyOptions(IID_IDispatch, nullptr, &enabled));
-}
-
-TEST_F(Surface, EveryInterfaceOfTheTableAnswersWithOneIdentity) {
-    const IID* table[] = {
+    ASSERT_EQ(S_OK, ZOVAEmbeddedCtl::Make(control));
+    const IID* answered[] = {
         &IID_IVelmoraEmbeddedRemoteConsole, &IID_IDispatch, &IID_IViewObjectEx, &IID_IViewObject2,
         &IID_IViewObject, &IID_IOleInPlaceObjectWindowless, &IID_IOleInPlaceObject, &IID_IOleWindow,
         &IID_IOleInPlaceActiveObject, &IID_IOleControl, &IID_IOleObject, &IID_IPersistStreamInit, &IID_IPersist,
         &IID_ISupportErrorInfo, &IID_ISpecifyPropertyPages, &IID_IQuickActivate, &IID_IPersistStorage,
         &IID_IDataObject, &IID_IProvideClassInfo, &IID_IProvideClassInfo2, &IID_IConnectionPointContainer,
         &IID_IObjectSafety, &IID_IPersistPropertyBag};
-    const size_t count = sizeof(table) / sizeof(table[0]);
-    ComPtr<IUnknown> identity = As<IUnknown>();
-    for (size_t i = 0; i < count; ++i) {
-        SCOPED_TRACE(testing::Message() << "table entry " << i);
-        ComPtr<IUnknown> answer, back, other;
-        ASSERT_EQ(S_OK, control->QueryInterface(*table[i], answer.put_void()));
-        ASSERT_EQ(S_OK, answer->QueryInterface(IID_IUnknown, back.put_void()));
-        EXPECT_EQ(identity.get(), back.get());
-        // Each answer is itself a way back to every other interface.
-        EXPECT_EQ(S_OK, answer->QueryInterface(*table[(i + 7) % count], other.put_void()));
-    }
-    for (const IID* missing : {&IID_IPersistFile, &IID_IOleInPlaceSite, &IID_IRunnableObject, &IID_IPointerInactive}) {
-        void* nothing = reinterpret_cast<void*>(1);
-        EXPECT_EQ(E_NOINTERFACE, control->QueryInterface(*missing, &nothing));
-        EXPECT_EQ(nullptr, nothing);
-    }
-}
-
-TEST_F(Surface, ThePropertyBagLoadsOnlyTheExtentAsUnsignedNumbers) {
-    ComPtr<IPersistPropertyBag> persist = As<IPersistPropertyBag>();
-    const ComPtr<zova::test::PropertyBagProbe> bag = zova::test::Made<zova::test::PropertyBagProbe>();
-    ASSERT_TRUE(persist && bag);
-    bag->Set({{L"_cx", L"8467"}, {L"_cy", L"5292"}, {L"advancedConfiguration", L"persistent=true"},
-              {L"ZOVA_Mode", L"not a number"}, {L"width", L"12"}});
-    ASSERT_EQ(S_OK, persist->InitNew());
-    ASSERT_EQ(S_OK, persist->Load(bag.get(), nullptr));
-    EXPECT_EQ((std::vector<std::wstring>{L"_cx", L"_cy"}), bag->reads);
-    EXPECT_FALSE(control->persistent());  // a param is never configuration
-    // A value an unsigned 32-bit number cannot hold is refused and leaves the extent as it was.
-    bag->values.clear();
-    bag->Set({{L"_cx", L"-5"}});
-    ASSERT_EQ(S_OK, persist->Load(bag.get(), nullptr));
-    SIZEL extent{};
-    ASSERT_EQ(S_OK, As<IOleObject>()->GetExtent(DVASPECT_CONTENT, &extent));
-    EXPECT_EQ(8467, extent.cx);
-    EXPECT_EQ(5292, extent.cy);
+    ComPtr<IUnknown> answer;
+    for (size_t i = 0; i < std::size(answered); ++i)
+        EXPECT_EQ(S_OK, control->QueryInterface(*answered[i], answer.put_void())) << "table entry " << i;
+    for (const IID* iid : {&IID_IPersistFile, &IID_IOleInPlaceSite, &IID_IRunnableObject, &IID_IPointerInactive})
+        EXPECT_EQ(E_NOINTERFACE, control->QueryInterface(*iid, answer.put_void()));
 }
 
 // ------------------------------------------------------ session operations, with and without faults
