@@ -23,7 +23,6 @@ STDMETHODIMP FakeConsoleObject::Invoke(DISPID id, REFIID riid, LCID lcid, WORD f
         call.args.push_back(copy);
     }
     calls_.push_back(std::move(call));
-    if (during) during(id);
     if (real_) return real_->Invoke(id, riid, lcid, flags, params, result, info, arg);
     if (const auto failed = failures_.find(id); failed != failures_.end()) return failed->second;
     const auto found = answers_.find(id);

@@ -24,8 +24,6 @@ public:
         std::vector<VARIANT> args;  // in call order, owned copies
     };
     explicit FakeConsoleObject(IDispatch* real = nullptr) noexcept : real_(real) {}
-    // Runs inside each call, before it answers (re-entry from the console's side).
-    std::function<void(DISPID)> during;
     ~FakeConsoleObject() override;
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* info, UINT* arg) noexcept override;
@@ -106,19 +104,13 @@ private:
 
 // A page's event sink: records each event as its dispid and arguments in order, e.g. "4: i4 800,
 // ui4 2, bool -1, 'text', null" (null: a null BSTR); runs `during` in the firing, answers `answer`.
-class PageSink final : public comfw::ComObject<PageSink, comfw::DispatchByIdOnly<IDispatch>> {
+class PageSink final
+    : public comfw::ComObject<PageSink, comfw::DispatchByIdOnly<_IVelmoraEmbeddedRemoteConsoleEvents>> {
 public:
     HRESULT answer = S_OK;
     std::vector<std::wstring> events;
     std::function<void(DISPID)> during;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
-        if (!ppv || !::IsEqualIID(riid, DIID__IVelmoraEmbeddedRemoteConsoleEvents))
-            return ComObject::QueryInterface(riid, ppv);
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                         UINT*) noexcept override;
     // A new sink connected to the control's events, or null.

@@ -1,7 +1,7 @@
 // Browser proxy resolution on the platform's own WinHTTP. Each case writes the user's proxy settings (read by
-// WinHttpGetIEProxyConfigForCurrentUser), runs proxy_client, a fresh process whose control connects with the
-// browser-proxy feature, and checks Connect's tenth argument as the console got it and the client's log.
-// Auto-configuration scripts come from a Winsock server here.
+// WinHttpGetIEProxyConfigForCurrentUser, once per process) and runs in a fresh process of this program, where a
+// control with the browser-proxy feature connects and the case checks Connect's tenth argument as the console link got
+// it, and the log. Auto-configuration scripts come from a Winsock server here.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -9,17 +9,25 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <iterator>
-#include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "axplugin/browserProxy.h"
+#include "comfw/uniqueAny.h"
+#include "plugin-common/utils.h"
 #include "tests/consoleTestSupport.h"
+#include "tests/controlFakes.h"
+#include "tests/ownLog.h"
+#include "zova/consoleContract.h"
 
 namespace {
+
+using Lines = std::vector<std::string>;
 
 const wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
 const wchar_t kValue[] = L"DefaultConnectionSettings";
@@ -36,11 +44,6 @@ std::vector<BYTE> Settings(DWORD flags, const std::string& proxy, const std::str
         out.insert(out.end(), text->begin(), text->end());
     }
     out.resize(out.size() + 32);
-    return out;
-}
-std::wstring Hex(const std::vector<BYTE>& bytes) {
-    std::wstring out;
-    for (BYTE b : bytes) out += {L"0123456789abcdef"[b >> 4], L"0123456789abcdef"[b & 15]};
     return out;
 }
 void WriteSettings(const std::vector<BYTE>& bytes, DWORD type = REG_BINARY) {
@@ -61,141 +64,161 @@ struct SavedSettings {
     }
 };
 
-std::vector<std::string> Starting(const std::vector<std::string>& lines, const std::string& prefix) {
-    std::vector<std::string> out;
-    std::copy_if(lines.begin(), lines.end(), std::back_inserter(out), [&](auto& l) { return l.rfind(prefix, 0) == 0; });
-    return out;
-}
-
-// Runs proxy_client with `args`; gives its exit status, result lines and log messages.
-DWORD RunClient(const std::wstring& args, std::vector<std::string>& results, std::vector<std::string>& log) {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring out = temp + (L"proxy-client-" + std::to_wstring(::GetCurrentProcessId()) + L".txt");
-    zova::test::Process client;
-    const std::wstring line = L"\"" + ProgramFolder() + L"proxy_client.exe\" \"" + out + L"\" " + args;
-    const DWORD status = client.Start(line, CREATE_NO_WINDOW) ? client.ExitCodeWithin(60000) : ~0u;
-    std::string text;
-    for (std::ifstream file(out.c_str()); std::getline(file, text);) {
-        if (text.rfind("log ", 0) == 0) log.push_back(text.substr(4));
-        else results.push_back(text);
-    }
-    ::DeleteFileW(out.c_str());
-    return status;
-}
-
-// The record of a connect for `host` (a null host arrives empty) with `proxy` as the tenth argument.
-std::string Connected(const std::string& host, const std::string& proxy, HRESULT hr = S_OK) {
-    return "connect " + std::to_string(int(hr)) + " host 8 [" + host + "] proxy 8 [" + proxy + "]";
-}
-
 const char kPacScript[] =
     "function FindProxyForURL(url, host) {\n"
     "  if (host == \"intranet\") return \"DIRECT\";\n"
     "  return \"PROXY pac-proxy:3128\";\n"
     "}\n";
 
-// A one-thread HTTP server on 127.0.0.1 that answers every request with kPacScript and records the request lines.
-class PacServer {
-public:
+// A one-thread HTTP server on 127.0.0.1 that answers every request with kPacScript.
+struct PacServer {
     PacServer() {
         WSADATA data;
         ::WSAStartup(MAKEWORD(2, 2), &data);
-        listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in address{AF_INET};  // port 0: any free one
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int size = sizeof address;
-        EXPECT_TRUE(::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(listener_, 8) == 0 &&
-                    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) == 0);
+        EXPECT_TRUE(::bind(listener, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(listener, 8) == 0 &&
+                    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) == 0);
         url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/proxy.pac";
-        thread_ = std::thread([this] { Serve(); });
+        thread = std::thread([this] { Serve(); });
     }
     ~PacServer() {
-        ::closesocket(listener_);  // ends the accept
-        thread_.join();
+        ::closesocket(listener);  // ends the accept
+        thread.join();
         ::WSACleanup();
     }
-    std::vector<std::string> Requests() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return requests_;
-    }
-    std::string url;
-
-private:
+    // The answer goes out at once; the request is read until the client closes, so that closing loses nothing.
     void Serve() {
-        for (SOCKET client; (client = ::accept(listener_, nullptr, nullptr)) != INVALID_SOCKET;) {
-            std::string request;
-            char buffer[2048];
-            for (int n; request.find("\r\n\r\n") == std::string::npos && (n = ::recv(client, buffer, 2048, 0)) > 0;)
-                request.append(buffer, n);
-            const std::lock_guard<std::mutex> lock(mutex_);  // until the answer is sent
-            requests_.push_back(request.substr(0, request.find("\r\n")));
-            const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/x-ns-proxy-autoconfig\r\n"
-                                      "Content-Length: " + std::to_string(sizeof kPacScript - 1) +
-                                      "\r\nConnection: close\r\n\r\n" + kPacScript;
+        const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/x-ns-proxy-autoconfig\r\n"
+                                  "Content-Length: " + std::to_string(sizeof kPacScript - 1) +
+                                  "\r\nConnection: close\r\n\r\n" + kPacScript;
+        for (SOCKET client; (client = ::accept(listener, nullptr, nullptr)) != INVALID_SOCKET; ::closesocket(client)) {
             ::send(client, reply.data(), int(reply.size()), 0);
             ::shutdown(client, SD_SEND);
-            while (::recv(client, buffer, sizeof buffer, 0) > 0) continue;
-            ::closesocket(client);
+            for (char buffer[2048]; ::recv(client, buffer, sizeof buffer, 0) > 0;) continue;
         }
     }
-    SOCKET listener_ = INVALID_SOCKET;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::vector<std::string> requests_;
+    SOCKET listener = INVALID_SOCKET;
+    std::thread thread;
+    std::string url;
 };
 
 struct ProxyCase {
     const char* what;
     DWORD flags;  // with kScript, the URL of the server's script
     const char *proxy, *bypass;
-    size_t cut;                        // the value is cut to this many bytes (0: whole)
-    const wchar_t* run;                // the client's mode and hosts
-    const char* later;                 // "@" there: the client writes settings with this manual proxy
-    std::vector<std::string> results;  // what the client wrote
-    DWORD failure;                     // the error "Getting proxy for URL failed" reports (0: no such line)
+    size_t cut;          // the value is cut to this many bytes (0: whole)
+    const wchar_t* run;  // "connect" or "threads" (all at once, a thread each), then the hosts ("-": a null host)
+    const char* later;   // at host "@" the case writes settings with this manual proxy
+    Lines proxies;       // what each host got ("null": a null string)
+    DWORD failure;       // the error "Getting proxy for URL failed" reports (0: no such line)
 };
 
 const ProxyCase kCases[] = {
     {"manual proxy", kDirect | kManual, "proxy:8080", "", 0, L"connect host-02.lab.example other", "",
-     {Connected("host-02.lab.example", "proxy:8080"), Connected("other", "proxy:8080")}, 0},
-    {"https entry of a scheme list", kManual, "ftp=a:21;https=b:443", "", 0, L"connect host-02.lab.example", "",
-     {Connected("host-02.lab.example", "b:443")}, 0},
-    {"https entry with nothing behind it: empty, not null", kManual, "ftp=a:21;https=", "", 0,
-     L"connect host-02.lab.example", "", {Connected("host-02.lab.example", "")}, 0},
+     {"proxy:8080", "proxy:8080"}, 0},
     {"bypass list: whole names, case counts, no wildcards", kManual, "p:3128", "h1;;h2;*.example", 0,
-     L"connect h1 H1 h2 x.example *.example h", "",
-     {Connected("h1", ""), Connected("H1", "p:3128"), Connected("h2", ""), Connected("x.example", "p:3128"),
-      Connected("*.example", ""), Connected("h", "p:3128")}, 0},
+     L"connect h1 H1 h2 x.example *.example h", "", {"", "p:3128", "", "p:3128", "", "p:3128"}, 0},
     // Changed settings are not seen: the first read, bypass list included, holds.
-    {"settings read once", kManual, "first:1", "h1", 0, L"connect a @ a h1", "second:2",
-     {Connected("a", "first:1"), Connected("a", "first:1"), Connected("h1", "")}, 0},
+    {"settings read once", kManual, "first:1", "h1", 0, L"connect a @ a h1", "second:2", {"first:1", "first:1", ""}, 0},
     {"auto-detection ignores the manual proxy, finds nothing here", kManual | kDetect, "manual:8080", "", 0,
-     L"connect host-02.lab.example", "", {Connected("host-02.lab.example", "")}, ERROR_WINHTTP_AUTODETECTION_FAILED},
+     L"connect host-02.lab.example", "", {""}, ERROR_WINHTTP_AUTODETECTION_FAILED},
     {"the script's URL wins over manual proxy and discovery", kManual | kScript | kDetect, "manual:8080", "", 0,
-     L"connect host-02.lab.example intranet", "", {Connected("host-02.lab.example", "pac-proxy:3128"), Connected("intranet", "")}, 0},
+     L"connect host-02.lab.example intranet", "", {"pac-proxy:3128", ""}, 0},
     // Cut before the proxy's length, WinHTTP's read fails: no report, no second read, no WinHTTP session.
     {"unreadable settings", kManual, "p:3128", "", 12, L"connect host-02.lab.example @ host-02.lab.example", "p:3128",
-     {Connected("host-02.lab.example", ""), Connected("host-02.lab.example", "")}, 0},
-    // WinHTTP fetches the script, then refuses "https://" with no host; the
-    // console records the null host name (empty across processes) and refuses it.
-    {"null host name", kScript, "", "", 0, L"connect - host-02.lab.example", "",
-     {Connected("", "", E_INVALIDARG), Connected("host-02.lab.example", "pac-proxy:3128")}, ERROR_WINHTTP_INVALID_URL},
+     {"", ""}, 0},
+    // WinHTTP fetches the script, then refuses "https://" with no host: no proxy, and the next host resolves.
+    {"null host name", kScript, "", "", 0, L"connect - host-02.lab.example", "", {"", "pac-proxy:3128"},
+     ERROR_WINHTTP_INVALID_URL},
     {"first reads on several threads at once", kManual, "ftp=a:21;https=b:443", "h1;h3", 0,
      L"threads h0 h1 h2 h3 h0 h1 h2 h3 h0 h1 h2 h3", "",
-     {"thread h0 [b:443]", "thread h1 []", "thread h2 [b:443]", "thread h3 []", "thread h0 [b:443]", "thread h1 []",
-      "thread h2 [b:443]", "thread h3 []", "thread h0 [b:443]", "thread h1 []", "thread h2 [b:443]", "thread h3 []"}, 0},
+     {"b:443", "", "b:443", "", "b:443", "", "b:443", "", "b:443", "", "b:443", ""}, 0},
 };
+
+// Runs BrowserProxy.DISABLED_Case on case `index` in a fresh process of this program, which must pass.
+void RunCase(size_t index) {
+    wchar_t temp[MAX_PATH];
+    const std::wstring path = std::wstring(temp, ::GetTempPathW(MAX_PATH, temp)) + L"proxy-case-" +
+                              std::to_wstring(::GetCurrentProcessId()) + L".txt";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    DWORD status = ~0u;
+    {
+        const comfw::unique_file out(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                                   CREATE_ALWAYS, 0, nullptr));
+        ::SetEnvironmentVariableW(L"ZOVA_PROXY_CASE", std::to_wstring(index).c_str());
+        zova::test::Process client;
+        const std::wstring line = L"\"" + ProgramFolder() + L"proxy_tests.exe\" --gtest_also_run_disabled_tests "
+                                  L"--gtest_filter=BrowserProxy.DISABLED_Case";
+        if (client.Start(line, CREATE_NO_WINDOW, out.get())) status = client.ExitCodeWithin(60000);
+    }
+    std::ifstream file(path.c_str(), std::ios::binary);
+    const std::string output(std::istreambuf_iterator<char>(file), {});
+    file.close();
+    ::DeleteFileW(path.c_str());
+    EXPECT_EQ(0u, status) << kCases[index].what << ":\n" << output;
+}
+
+// ------------------------------------------------------- the case's own process
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }  // ASCII here
+comfw::Bstr Text(const std::wstring& text) { return comfw::Bstr::Attach(::SysAllocString(text.c_str())); }
+// A string argument's text ("null": a null string; "?": no such argument or another type).
+std::string Shown(const VARIANT* v) { return !v || v->vt != VT_BSTR ? "?" : v->bstrVal ? Narrow(v->bstrVal) : "null"; }
+
+// A control on the console link's stand-in, with the browser-proxy feature, connects to each host: Connect's tenth
+// argument each time.
+Lines Connect(const ProxyCase& c, const std::vector<std::wstring>& hosts) {
+    zova::test::ControlRig rig;
+    rig.link.process->AnswerUI4(ZOVA_DISPID_GET_FEATURE_FLAGS, zova::kFeatureUseBrowserProxy);
+    EXPECT_EQ(S_OK, rig.Startup());
+    Lines proxies;
+    for (const std::wstring& host : hosts) {
+        if (host == L"@") {
+            WriteSettings(Settings(kManual, c.later, "", ""));
+            continue;
+        }
+        EXPECT_EQ(S_OK, rig.control->connect(host == L"-" ? nullptr : Text(host).get(), nullptr, VARIANT_FALSE,
+                                             nullptr, Text(L"user").get(), nullptr, nullptr, nullptr, nullptr));
+        const auto* call = rig.link.vm->LastCall(ZOVA_DISPID_CONNECT);
+        proxies.push_back(Shown(call && call->args.size() == 10 ? &call->args[9] : nullptr));
+    }
+    return proxies;
+}
+
+// Every host resolved at once, a thread each.
+Lines ResolveAtOnce(const std::vector<std::wstring>& hosts) {
+    std::atomic<bool> go{false};
+    Lines answers(hosts.size());
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < hosts.size(); ++i)
+        threads.emplace_back([&, i] {
+            const HRESULT init = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            while (!go) std::this_thread::yield();
+            answers[i] = Narrow(zova::ResolveBrowserProxy(hosts[i]));
+            if (SUCCEEDED(init)) ::CoUninitialize();
+        });
+    ::Sleep(100);  // every thread is waiting at the start line
+    go = true;
+    for (std::thread& t : threads) t.join();
+    return answers;
+}
+
+Lines Starting(const Lines& lines, const std::string& prefix) {
+    Lines out;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(out), [&](auto& l) { return l.rfind(prefix, 0) == 0; });
+    return out;
+}
 
 }  // namespace
 
 TEST(ManualProxyFromSetting, TakesTheFirstHttpsEntryElseTheWholeSetting) {
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-        {L"proxy:8080", L"proxy:8080"}, {L"ftp=a:21;https=b:443;socks=c:1080", L"b:443"}, {L"https=b:443", L"b:443"},
-        {L"http=a:80;https=b:443", L"b:443"}, {L"ftp=a:21;https=", L""}, {L"https=;ftp=a:21", L""},
-        {L"https=b:1;https=c:2", L"b:1"}, {L"", L""},
-        // Other schemes' entries without an https one are passed on whole.
-        {L"ftp=a:21;socks=c:1080", L"ftp=a:21;socks=c:1080"},
+        // Without an https entry the whole setting, other schemes' entries too (a plain proxy: kCases).
+        {L"ftp=a:21;socks=c:1080", L"ftp=a:21;socks=c:1080"}, {L"https=b:443", L"b:443"}, {L"ftp=a:21;https=", L""},
+        {L"ftp=a:21;https=b:443;socks=c:1080", L"b:443"}, {L"https=;ftp=a:21", L""}, {L"https=b:1;https=c:2", L"b:1"},
         // The key is matched exactly: case counts, and it may end a longer name.
         {L"HTTPS=b:443", L"HTTPS=b:443"}, {L"xhttps=q:1;https=b:2", L"q:1"}};
     for (const auto& [setting, proxy] : cases) EXPECT_EQ(proxy, zova::ManualProxyFromSetting(setting)) << setting;
@@ -204,28 +227,30 @@ TEST(ManualProxyFromSetting, TakesTheFirstHttpsEntryElseTheWholeSetting) {
 TEST(BrowserProxy, ResolvesFromTheUsersSettingsOncePerProcess) {
     PacServer server;
     SavedSettings saved;
-    for (const ProxyCase& c : kCases) {
-        SCOPED_TRACE(c.what);
+    for (size_t i = 0; i < std::size(kCases); ++i) {
+        const ProxyCase& c = kCases[i];
         std::vector<BYTE> bytes = Settings(c.flags, c.proxy, c.bypass, c.flags & kScript ? server.url : "");
         if (c.cut) bytes.resize(c.cut);
         WriteSettings(bytes);
-        std::wstring args = c.run;
-        const size_t at = args.find(L'@');
-        if (at != std::wstring::npos) args.insert(at + 1, Hex(Settings(kManual, c.later, "", "")));
-        const size_t fetched = server.Requests().size();
-        std::vector<std::string> results, log;
-        EXPECT_EQ(0u, RunClient(args, results, log));
-        EXPECT_EQ(c.results, results);
-        // Every connect says the feature is on; a failed resolution is reported
-        // with WinHTTP's error, and opening WinHTTP never fails.
-        EXPECT_EQ(Starting(results, "connect").size(), Starting(log, "Browser proxy feature is enabled").size());
-        EXPECT_EQ(c.failure ? std::vector<std::string>{"Getting proxy for URL failed, rc=" + std::to_string(c.failure)}
-                            : std::vector<std::string>{},
-                  Starting(log, "Getting proxy for URL failed"));
-        EXPECT_EQ(std::vector<std::string>{}, Starting(log, "WinHttpOpen failed"));
-        // A script is fetched from the server, and only then.
-        const std::vector<std::string> requests = server.Requests();
-        EXPECT_EQ(c.flags & kScript ? "GET /proxy.pac HTTP/1.1" : "",
-                  requests.size() > fetched ? requests[fetched] : std::string());
+        RunCase(i);
     }
+}
+
+// Case ZOVA_PROXY_CASE, run by the test above in a fresh process.
+TEST(BrowserProxy, DISABLED_Case) {
+    const wchar_t* index = ::_wgetenv(L"ZOVA_PROXY_CASE");
+    ASSERT_TRUE(index);
+    const ProxyCase& c = kCases[std::stoul(index)];
+    std::wistringstream run(c.run);
+    std::wstring mode;
+    run >> mode;
+    const std::vector<std::wstring> hosts{std::istream_iterator<std::wstring, wchar_t>(run), {}};
+    const zova::test::LogMark mark;
+    const Lines proxies = mode == L"threads" ? ResolveAtOnce(hosts) : Connect(c, hosts);
+    EXPECT_EQ(c.proxies, proxies);
+    // Every connect says the feature is on; a failed resolution is reported with WinHTTP's error.
+    const Lines log = mark.NewMessages();
+    EXPECT_EQ(mode == L"connect" ? proxies.size() : 0u, Starting(log, "Browser proxy feature is enabled").size());
+    EXPECT_EQ(c.failure ? Lines{"Getting proxy for URL failed, rc=" + std::to_string(c.failure)} : Lines{},
+              Starting(log, "Getting proxy for URL failed"));
 }

@@ -1,24 +1,23 @@
-// sitedialog REPORT [--together N] [--pause MS] ANSWER...: answers the site
-// access dialogs of another process, one ANSWER each, in the order they
-// appear, after writing one line per dialog to REPORT (UTF-8):
+// sitedialog REPORT [--pause MS] ANSWER...: answers the site access dialogs
+// of another process, one ANSWER each, in the order they appear, after
+// writing one line per dialog to REPORT (UTF-8):
 //   PROTOCOL|HOSTNAME|PORT ticked|cleared 'DENY CAPTION' focus:deny|other
 // ANSWER: allow, allow-remember (the box cleared first), deny, esc (Escape on
 // the focused control), close (the close box), timeout (no answer; adds
-// "countdown 10 9 ... 1 after N s"). --together N waits until N dialogs are
-// open at once; --pause MS leaves each dialog alone that long first.
+// "countdown 10 9 ... 1 after N s"). --pause MS leaves each dialog alone that
+// long first.
 // Exit status 0 when every answer found its dialog and the dialog closed.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
-#include <set>
 #include <string>
-#include <vector>
 
 namespace {
 
-std::vector<HWND> OpenDialogs() {
-    std::vector<HWND> found;
+// A site access dialog of another process, or null.
+HWND OpenDialog() {
+    HWND found = nullptr;
     EnumWindows(
         [](HWND w, LPARAM p) -> BOOL {
             wchar_t title[64] = {};
@@ -26,7 +25,7 @@ std::vector<HWND> OpenDialogs() {
             GetWindowThreadProcessId(w, &pid);
             if (pid != GetCurrentProcessId() && IsWindowVisible(w) && GetWindowTextW(w, title, 64) &&
                 wcscmp(title, L"Corvix Access Control") == 0)
-                reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+                *reinterpret_cast<HWND*>(p) = w;
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&found));
@@ -53,25 +52,13 @@ int main() {
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     FILE* report = argc > 1 ? _wfopen(argv[1], L"wb") : nullptr;
     if (!report) return 2;
-    int first = 2;
-    size_t together = 1;
-    DWORD pause = 0;
-    for (; first + 1 < argc && wcsncmp(argv[first], L"--", 2) == 0; first += 2) {
-        if (wcscmp(argv[first], L"--pause") == 0) pause = _wtoi(argv[first + 1]);
-        else together = _wtoi(argv[first + 1]);
-    }
-    std::set<HWND> answered;
-    for (int i = first; i < argc; ++i) {
+    const bool paused = argc > 3 && wcscmp(argv[2], L"--pause") == 0;
+    const DWORD pause = paused ? _wtoi(argv[3]) : 0;
+    for (int i = paused ? 4 : 2; i < argc; ++i) {
         const std::wstring answer = argv[i];
         HWND dialog = nullptr;
-        for (DWORD start = GetTickCount(); !dialog && GetTickCount() - start < 30000; Sleep(20)) {
-            const std::vector<HWND> open = OpenDialogs();
-            for (HWND w : open)
-                if (open.size() >= together && !answered.count(w)) dialog = w;
-        }
-        together = 1;
+        for (DWORD start = GetTickCount(); !dialog && GetTickCount() - start < 30000; Sleep(20)) dialog = OpenDialog();
         if (!dialog) return std::fprintf(report, "no dialog\n"), 1;
-        answered.insert(dialog);
         const DWORD opened = GetTickCount();
         HWND deny = GetDlgItem(dialog, IDCANCEL), box = GetDlgItem(dialog, 1004);
         while (FocusOf(dialog) != deny && GetTickCount() - opened < 2000) Sleep(20);
@@ -91,7 +78,8 @@ int main() {
             if (sscanf(Text(deny).c_str(), "Deny (automatic in %d seconds)", &seconds) == 1 && seconds != last)
                 countdown += " " + std::to_string(last = seconds);
         if (answer == L"timeout")
-            std::fprintf(report, "countdown%s after %lu s\n", countdown.c_str(), (GetTickCount() - opened + 500) / 1000);
+            std::fprintf(report, "countdown%s after %lu s\n", countdown.c_str(),
+                         (GetTickCount() - opened + 500) / 1000);
         for (DWORD start = GetTickCount(); IsWindow(dialog); Sleep(20))
             if (GetTickCount() - start > 15000) return std::fprintf(report, "still open\n"), 1;
     }

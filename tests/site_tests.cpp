@@ -3,6 +3,7 @@
 // copy (iexplore.exe), their origin from --url; the dialogs that the pages' controls show are read and answered from
 // another process by sitedialog. Every case starts from the real settings file in the prefix's profile folder, set up
 // as the case needs.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -85,8 +86,7 @@ Lines LogOf(DWORD pid) {
     return messages;
 }
 
-// A program beside this one, started with its standard output into a file of its own: sitedialog (whose first
-// argument is that file, its report) or a page in the browser-named page host.
+// A program beside this one, started with its standard output into a file of its own: sitedialog or a page host.
 struct Child : zova::test::Process {
     const std::wstring out = NewFile();
 
@@ -96,12 +96,6 @@ struct Child : zova::test::Process {
                                                     CREATE_ALWAYS, 0, nullptr));
         if (!Start(L"\"" + ProgramFolder() + program + L"\" " + args, 0, file.get()))
             ADD_FAILURE() << "did not start: " << ::GetLastError();
-    }
-    // Waits for the end (failing after `ms`); gives the exit status.
-    DWORD Wait(DWORD ms) {
-        const DWORD status = ExitCodeWithin(ms);
-        EXPECT_NE(STILL_ACTIVE, status) << "process " << pi.dwProcessId << " did not end in time";
-        return status;
     }
     static std::wstring NewFile() {
         static int count = 0;
@@ -114,34 +108,17 @@ struct PageRun {
     Lines out, dialogs, log;
 };
 
-// sitedialog answering `answers` (space-separated), started before the pages.
-struct Driver : Child {
-    explicit Driver(const std::wstring& answers, const std::wstring& report = NewFile())
-        : Child(L"sitedialog.exe", L"\"" + report + L"\" " + answers), report(report) {}
-    Lines Finish() { return Wait(15000), ReadLines(report); }
-    const std::wstring report;
-};
-
-// A page with host.args `steps`; `url` empty: the page file's own.
-struct Page : Child {
-    Page(const std::wstring& url, const std::wstring& steps, const wchar_t* page = L"siteAccess.html")
-        : Child(L"iexplore.exe", L"--timeout 50 " + (url.empty() ? L"" : L"--url " + url) + L" \"" +
-                                     Windows(ZOVA_TEST_PAGES) + L"\\" + page + L"\" -- " + steps) {}
-    PageRun Finish() {
-        EXPECT_EQ(0u, Wait(60000)) << "page exit status";
-        return PageRun{ReadLines(out), {}, LogOf(pi.dwProcessId)};
-    }
-};
-
-PageRun RunPage(const std::wstring& url, const std::wstring& steps, const std::wstring& answers) {
-    Driver driver(answers);
-    PageRun run = Page(url, steps).Finish();
-    run.dialogs = driver.Finish();
-    return run;
-}
-
-bool Has(const Lines& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
+// A page with host.args `steps` (`url` empty: the page file's own) in the browser-named page host, its dialogs
+// answered by sitedialog (`answers` space-separated), started before it.
+PageRun RunPage(const std::wstring& url, const std::wstring& steps, const std::wstring& answers,
+                const wchar_t* page = L"siteAccess.html") {
+    const std::wstring report = Child::NewFile();
+    Child driver(L"sitedialog.exe", L"\"" + report + L"\" " + answers);
+    Child host(L"iexplore.exe", L"--timeout 50 " + (url.empty() ? L"" : L"--url " + url) + L" \"" +
+                                    Windows(ZOVA_TEST_PAGES) + L"\\" + page + L"\" -- " + steps);
+    EXPECT_EQ(0u, host.ExitCodeWithin(60000)) << "page exit status (259: still running)";
+    EXPECT_EQ(0u, driver.ExitCodeWithin(15000)) << "sitedialog exit status: every answer found its dialog";
+    return PageRun{ReadLines(host.out), ReadLines(report), LogOf(host.pi.dwProcessId)};
 }
 
 const char kShown[] = " ticked 'Deny (automatic in 10 seconds)' focus:deny";
@@ -149,45 +126,52 @@ const char kShown[] = " ticked 'Deny (automatic in 10 seconds)' focus:deny";
 // ------------------------------------------------------- the settings object
 
 // First in this program: the first use of the process's settings is here.
-TEST(Settings, FirstUseFromManyThreadsHandEditedValuesAndAnotherProcesssRemembers) {
+TEST(Settings, FirstUseFromManyThreadsHandEditedValuesAndSitesOtherProcessesRemember) {
     SetSettings("{\"auth\": {\"https:,one,\": \"1\", \"https:,two,\": \"false\", \"https:,three,\": \"no\",\n"
                 "\"https:,four,\": {\"x\": \"true\"}, \"https:,five,\": true}}");
     constexpr int kThreads = 8, kKeys = 400;
+    const auto key = [](int t, int k) { return "t:,h" + std::to_string(t) + "-" + std::to_string(k) + ","; };
     std::atomic<bool> go{false};
-    std::vector<zova::PluginSettings*> seen(kThreads);
     std::vector<std::string> allowed(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             while (!go) std::this_thread::yield();
             zova::PluginSettings& settings = zova::PluginSettings::Instance();
-            seen[t] = &settings;
             for (const char* site : {"one", "two", "three", "four", "five"})
                 if (settings.IsSiteAllowed(std::string("https:,") + site + ",")) allowed[t] += site;
-            for (int k = 0; k < kKeys; ++k) settings.AllowSite("t:,h" + std::to_string(t) + "-" + std::to_string(k) + ",", false);
+            for (int k = 0; k < kKeys; ++k) settings.AllowSite(key(t, k), false);
         });
     go = true;
     for (std::thread& t : threads) t.join();
     zova::PluginSettings& settings = zova::PluginSettings::Instance();
-    const Lines log = zova::test::OwnLogMessages();
-    EXPECT_EQ(1, std::count_if(log.begin(), log.end(), [](auto& m) { return m.rfind("Using settings file", 0) == 0; }));
     for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(&settings, seen[t]);
         EXPECT_EQ("onefive", allowed[t]) << "only \"1\" and true allow";
-        for (int k = 0; k < kKeys; ++k)
-            ASSERT_TRUE(settings.IsSiteAllowed("t:,h" + std::to_string(t) + "-" + std::to_string(k) + ","));
+        for (int k = 0; k < kKeys; ++k) ASSERT_TRUE(settings.IsSiteAllowed(key(t, k)));
     }
 
-    // Another process remembers a site; this one then remembers its own: the file keeps its entries in order, then
-    // the other's, then this one's. The other's site reaches this process's file, not its decisions.
-    const PageRun other = RunPage(L"https://other-1.lab.example/", L"list", L"allow-remember");
-    EXPECT_EQ(Lines{"list allowed"}, other.out);
+    // Other processes remember sites, shown to the user normalised; then this one remembers its own. The file keeps
+    // its entries in order, then the others', then this one's; the others' sites reach this file, not its decisions.
+    const std::pair<const wchar_t*, std::string> others[] = {
+        {L"https://host-01.lab.example/", "https:|host-01.lab.example|443"},
+        {L"https://192.168.1.10:8443/", "https:|192.168.1.10|8443"},
+        {L"HTTP://b\u00fcro/", "HTTP:|b\xc3\xbcro|(unset)"},
+        {L"", "file:|(localhost)|(unset)"}};  // each page's URL, and its origin as shown
+    for (const auto& [url, shown] : others) {
+        SCOPED_TRACE(shown);
+        const PageRun run = RunPage(url, L"list", L"allow-remember");
+        EXPECT_EQ(Lines{"list allowed"}, run.out);
+        EXPECT_EQ(Lines{shown + kShown}, run.dialogs);
+    }
     settings.AllowSite("https:,host-01,", true);
-    EXPECT_FALSE(settings.IsSiteAllowed("https:,other-1.lab.example,"));
+    EXPECT_FALSE(settings.IsSiteAllowed("https:,host-01.lab.example,"));
     EXPECT_EQ("{\r\n    \"auth\": {\r\n        \"https:,one,\": \"1\",\r\n        \"https:,two,\": \"false\",\r\n"
               "        \"https:,three,\": \"no\",\r\n        \"https:,four,\": {\r\n            \"x\": \"true\"\r\n"
-              "        },\r\n        \"https:,five,\": \"true\",\r\n        \"https:,other-1\": {\r\n"
+              "        },\r\n        \"https:,five,\": \"true\",\r\n        \"https:,host-01\": {\r\n"
               "            \"lab\": {\r\n                \"example,\": \"true\"\r\n            }\r\n        },\r\n"
+              "        \"https:,192\": {\r\n            \"168\": {\r\n                \"1\": {\r\n"
+              "                    \"10,8443\": \"true\"\r\n                }\r\n            }\r\n        },\r\n"
+              "        \"HTTP:,b\xc3\xbcro,\": \"true\",\r\n        \"file:,,\": \"true\",\r\n"
               "        \"https:,host-01,\": \"true\"\r\n    }\r\n}\r\n",
               SettingsBytes());
 }
@@ -230,8 +214,7 @@ TEST(PageOrigin, WithoutASiteOrAnHTMLDocumentTheDevicesAreRefusedAndTheFailureRe
                 {true, S_OK, "QI for IHTMLDocument2 failed: -2147467262"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
-        ComPtr<zova::ZOVAEmbeddedCtl> control;
-        ASSERT_EQ(S_OK, zova::ZOVAEmbeddedCtl::Make(control));
+        const ComPtr<zova::ZOVAEmbeddedCtl> control = zova::test::Made<zova::ZOVAEmbeddedCtl>();
         const ComPtr<FakeSite> site = zova::test::Made<FakeSite>();
         site->container = row.container;
         if (row.site) control->SetClientSite(site.get());
@@ -260,33 +243,31 @@ TEST(PageOrigin, WithoutASiteOrAnHTMLDocumentTheDevicesAreRefusedAndTheFailureRe
 TEST(Probes, AFailedProtectedModeQueryIsReportedAndAnAnswerIsKept) {
     ::SetEnvironmentVariableW(L"ZOVA_PROTECTED_MODE", L"fail yes no");
     Child page(L"protected\\pagehost.exe", L"\"" + Windows(ZOVA_TEST_PAGES) + L"\\protectedMode.html\"");
-    EXPECT_EQ(0u, page.Wait(30000));
+    EXPECT_EQ(0u, page.ExitCodeWithin(30000));
     ::SetEnvironmentVariableW(L"ZOVA_PROTECTED_MODE", nullptr);
     EXPECT_EQ(Lines{"-2147467259 true true"}, ReadLines(page.out));
-    EXPECT_TRUE(Has(LogOf(page.pi.dwProcessId), "IEIsProtectedModeProcess failed: -2147467259"));
+    EXPECT_THAT(LogOf(page.pi.dwProcessId), testing::Contains("IEIsProtectedModeProcess failed: -2147467259"));
 }
 
 // ---------------------------------------------------------- the dialog
 
-TEST(ConfirmDialog, IsOwnedByTheActiveWindowAndAnswersAsTheOutcomeTableSays) {
+// (What each answer decides: the SiteAccess pages, whose dialogs another process answers.)
+TEST(ConfirmDialog, IsOwnedByTheActiveWindow) {
     HWND owner = ::CreateWindowExW(0, L"STATIC", L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
                                    nullptr, nullptr, nullptr);
     ::SetActiveWindow(owner);
     ASSERT_EQ(owner, ::GetActiveWindow());
-    static HWND s_owner, s_seenOwner;
-    s_owner = owner;
-    // On the dialog's own modal loop: note its owner and press Allow with the box cleared.
+    static HWND s_seenOwner;
+    // On the dialog's own modal loop: note its owner and press Allow.
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
         HWND dialog = ::FindWindowW(L"#32770", L"Corvix Access Control");
         if (!dialog || s_seenOwner) return;
         s_seenOwner = ::GetWindow(dialog, GW_OWNER);
-        ::CheckDlgButton(dialog, 1004, BST_UNCHECKED);
         ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     });
     bool remember = false;
     EXPECT_TRUE(zova::ConfirmSiteAccess(L"https:", L"host-01.lab.example", L"443", remember));
-    EXPECT_TRUE(remember);
-    EXPECT_EQ(s_owner, s_seenOwner);
+    EXPECT_EQ(owner, s_seenOwner);
     ::KillTimer(nullptr, timer);
     ::DestroyWindow(owner);
 }
@@ -312,36 +293,11 @@ TEST(SiteAccess, EachAnswerDecidesAsTheUserMeantAndOnlyARememberedAllowOutlivesT
     // Remembered: a new process passes without asking.
     run = RunPage(url, L"connect", L"");
     EXPECT_EQ(Lines{"connect allowed"}, run.out);
-    EXPECT_EQ("{\r\n    \"auth\": {\r\n        \"https:,host-01\": {\r\n            \"lab\": {\r\n"
-              "                \"example,8443\": \"true\"\r\n            }\r\n        }\r\n    }\r\n}\r\n",
-              SettingsBytes());
 }
 
-TEST(SiteAccess, OriginsAreShownNormalisedAndRememberedAsReported) {
-    SetSettings("(none)");
-    const struct {
-        const wchar_t* url;
-        const char* shown;
-    } rows[] = {{L"https://host-01.lab.example/", "https:|host-01.lab.example|443"},
-                {L"https://192.168.1.10:8443/", "https:|192.168.1.10|8443"},
-                {L"HTTP://b\u00fcro/", "HTTP:|b\xc3\xbcro|(unset)"},
-                {L"", "file:|(localhost)|(unset)"}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.shown);
-        const PageRun run = RunPage(row.url, L"list", L"allow-remember");
-        EXPECT_EQ(Lines{"list allowed"}, run.out);
-        EXPECT_EQ(Lines{row.shown + std::string(kShown)}, run.dialogs);
-    }
-    EXPECT_EQ("{\r\n    \"auth\": {\r\n        \"https:,host-01\": {\r\n            \"lab\": {\r\n"
-              "                \"example,\": \"true\"\r\n            }\r\n        },\r\n"
-              "        \"https:,192\": {\r\n            \"168\": {\r\n                \"1\": {\r\n"
-              "                    \"10,8443\": \"true\"\r\n                }\r\n            }\r\n        },\r\n"
-              "        \"HTTP:,b\xc3\xbcro,\": \"true\",\r\n        \"file:,,\": \"true\"\r\n    }\r\n}\r\n",
-              SettingsBytes());
-}
-
-// A settings file that cannot be read is left as it was; without a profile folder (its parent made a file, so the
-// folder cannot be made) nothing is read or written. Either way the allow holds for the process and is reported.
+// A settings file that cannot be read (here a folder; a malformed one: fuzz/settingsFuzz.cpp) is left as it was;
+// without a profile folder (its parent made a file, so the folder cannot be made) nothing is read or written.
+// Either way the allow holds for the process and is reported.
 TEST(SiteAccess, AnUnreadableFileIsNeverWrittenOverAndWithoutAProfileNothingIsWritten) {
     const std::wstring wide = SettingsPath();
     const std::string path(wide.begin(), wide.end()), kept = "left as it is, since it cannot be read: ";
@@ -360,9 +316,6 @@ TEST(SiteAccess, AnUnreadableFileIsNeverWrittenOverAndWithoutAProfileNothingIsWr
         const wchar_t* profiles;  // or the prefix's own; the last row
         Lines log;
     } rows[] = {
-        {"{\"auth\": {\"https:,host-01,\": \"true\",,}\r\n", nullptr,
-         {"Failed to read config file \"" + path + "\": " + path + "(1): expected key string",
-          "Failed to write config file \"" + path + "\": " + kept + path + "(1): expected key string"}},
         {"(folder)", nullptr,
          {"Failed to read config file \"" + path + "\": " + path + ": cannot open file",
           "Failed to write config file \"" + path + "\": " + kept + path + ": cannot open file"}},
@@ -380,29 +333,15 @@ TEST(SiteAccess, AnUnreadableFileIsNeverWrittenOverAndWithoutAProfileNothingIsWr
         EXPECT_EQ((Lines{"list allowed", "details allowed"}), run.out);
         EXPECT_EQ(1u, run.dialogs.size());
         EXPECT_EQ(row.bytes, SettingsBytes());
-        for (const std::string& line : row.log) EXPECT_TRUE(Has(run.log, line)) << line;
+        EXPECT_THAT(run.log, testing::IsSupersetOf(row.log));
     }
-}
-
-TEST(SiteAccess, TwoProcessesRememberingTwoSitesBothKeepThem) {
-    SetSettings("(none)");
-    // Both processes have read the (missing) file before either writes.
-    Driver driver(L"--together 2 allow-remember allow-remember");
-    Page first(L"https://host-01/", L"list"), second(L"https://host-02/", L"list");
-    EXPECT_EQ(Lines{"list allowed"}, first.Finish().out);
-    EXPECT_EQ(Lines{"list allowed"}, second.Finish().out);
-    EXPECT_EQ(2u, driver.Finish().size());
-    const std::string bytes = SettingsBytes();
-    EXPECT_NE(std::string::npos, bytes.find("\"https:,host-01,\": \"true\"")) << bytes;
-    EXPECT_NE(std::string::npos, bytes.find("\"https:,host-02,\": \"true\"")) << bytes;
 }
 
 TEST(SiteAccess, TheDevicesOfTheReferenceConsoleAfterAnAllow) {
     SetSettings("(none)");
-    Driver driver(L"allow");
-    const PageRun run = Page(L"", L"", L"events.html").Finish();
+    const PageRun run = RunPage(L"", L"", L"allow", L"events.html");
     EXPECT_EQ((Lines{"9 events", "done"}), run.out);
-    EXPECT_EQ(Lines{std::string("file:|(localhost)|(unset)") + kShown}, driver.Finish());
+    EXPECT_EQ(Lines{std::string("file:|(localhost)|(unset)") + kShown}, run.dialogs);
 }
 
 }  // namespace
