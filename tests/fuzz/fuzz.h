@@ -56,5 +56,6 @@ void FuzzDeviceDetails(Rng& rng);
 void FuzzLogLine(Rng& rng);
 void FuzzSettingsFile(Rng& rng);
 void FuzzPageOrigin(Rng& rng);
+void FuzzRfbStream(Rng& rng);
 
 }  // namespace zova::fuzz

@@ -29,6 +29,7 @@ const struct Target {
     {"logline", FuzzLogLine},
     {"settings", FuzzSettingsFile},
     {"origin", FuzzPageOrigin},
+    {"rfb", FuzzRfbStream},
 };
 
 long g_live = 0;
