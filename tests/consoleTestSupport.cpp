@@ -26,37 +26,6 @@ std::wstring NewInstanceId(const std::wstring& tag) {
     return L"zova-test-" + tag + L"-" + text;
 }
 
-std::wstring ConsoleCommandLine(const std::wstring& exe, DWORD parentPid, const std::wstring& id, LONG modes,
-                                LONG messageMode, ULONG features) {
-    wchar_t buffer[1024];
-    swprintf(buffer, 1024,
-             L"\"%ls\" --parent-PID %lu --instance-ID \"%ls\" --modes %ld --message-mode %ld --features %ld",
-             exe.c_str(), static_cast<unsigned long>(parentPid), id.c_str(), static_cast<long>(modes),
-             static_cast<long>(messageMode), static_cast<long>(static_cast<LONG>(features)));
-    return buffer;
-}
-
-HRESULT BindConsole(const std::wstring& id, comfw::ComPtr<IDispatch>& out) {
-    out.reset();
-    const std::wstring name = zova::console::kMonikerPrefix + id;
-    comfw::ComPtr<IBindCtx> ctx;
-    HRESULT hr = ::CreateBindCtx(0, ctx.put());
-    if (FAILED(hr)) return hr;
-    comfw::ComPtr<IRunningObjectTable> rot;
-    if (FAILED(hr = ctx->GetRunningObjectTable(rot.put()))) return hr;
-    comfw::ComPtr<IEnumMoniker> monikers;
-    if (FAILED(hr = rot->EnumRunning(monikers.put()))) return hr;
-    comfw::ComPtr<IMoniker> moniker;
-    while (monikers->Next(1, moniker.put(), nullptr) == S_OK) {
-        LPOLESTR display = nullptr;
-        if (FAILED(moniker->GetDisplayName(ctx.get(), nullptr, &display))) continue;
-        const bool match = name == display;
-        ::CoTaskMemFree(display);
-        if (match) return moniker->BindToObject(ctx.get(), nullptr, IID_IDispatch, out.put_void());
-    }
-    return MK_E_UNAVAILABLE;
-}
-
 comfw::Variant Str(const wchar_t* text) {
     return comfw::Variant::OwnBstr(text ? ::SysAllocString(text) : nullptr);
 }

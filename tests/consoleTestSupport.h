@@ -41,16 +41,14 @@ void Pump(DWORD ms);
 // Waits, pumping, for a process to end; true if it did.
 bool WaitForExit(HANDLE process, DWORD timeoutMs);
 
+// Sets ZOVA_CONSOLE_FAULTS (null: none) for the consoles started while it lives.
+struct ScopedFaults {
+    explicit ScopedFaults(const wchar_t* items) { ::SetEnvironmentVariableW(L"ZOVA_CONSOLE_FAULTS", items); }
+    ~ScopedFaults() { ::SetEnvironmentVariableW(L"ZOVA_CONSOLE_FAULTS", nullptr); }
+};
+
 // A fresh ID for one test's console: the control's form with a tag.
 std::wstring NewInstanceId(const std::wstring& tag);
-
-// The console's command line exactly as the control writes it.
-std::wstring ConsoleCommandLine(const std::wstring& exe, DWORD parentPid, const std::wstring& id, LONG modes,
-                                LONG messageMode, ULONG features);
-
-// Finds "ZOVA_MONIKER_" + id in the running object table (by display name)
-// and binds it to IDispatch; MK_E_UNAVAILABLE when there is no such entry.
-HRESULT BindConsole(const std::wstring& id, comfw::ComPtr<IDispatch>& out);
 
 // Variant makers for console calls.
 comfw::Variant Str(const wchar_t* text);  // null text gives a null BSTR
@@ -66,6 +64,14 @@ std::wstring TextOf(const VARIANT& v);
 
 // A plain top-level window of this thread to hold a console window.
 HWND MakeHostWindow();
+
+// A top-level popup window of this thread with a client area of w x h, destroyed with this (unless the test did).
+struct TestWindow {
+    HWND hwnd;
+    explicit TestWindow(int w = 800, int h = 600)
+        : hwnd(::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, w, h, nullptr, nullptr, nullptr, nullptr)) {}
+    ~TestWindow() { ::DestroyWindow(hwnd); }
+};
 
 // The console window a VM control names (GetHWND), or null.
 HWND ConsoleWindowOf(IDispatch* vm);

@@ -5,20 +5,21 @@
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
-#include <functional>
 #include <utility>
 
 #include "comfw/comObject.h"
 #include "comfw/dispatch.h"
 #include "tests/consoleTestSupport.h"
+#include "tests/logTestSupport.h"
 #include "tests/rfbStreams.h"
 #include "tests/rfbTestServer.h"
 #include "win32/plugin/consoleCall.h"
+#include "win32/plugin/procControl.h"
 #include "zova/consoleContract.h"
-#include "zova/rfb/des.h"
 
 using comfw::ComPtr;
 using comfw::Variant;
+using zova::AttachToConsoleProcess;
 using zova::CallConsole;
 using namespace zova::console;
 using namespace zova::test;
@@ -29,14 +30,14 @@ namespace {
 constexpr ULONG kPersistent = 4;
 
 std::wstring ConsoleExe() { return ProgramFolder() + L"velmora-zova.exe"; }
-std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
 
 // A value as the tests write it: 'text' or null, true or false (exactly), [elements], else type:value.
 std::string Show(const VARIANT& v) {
     std::string list;
     switch (v.vt) {
         case VT_BSTR: return v.bstrVal ? "'" + Narrow(TextOf(v)) + "'" : "null";
-        case VT_BOOL: return v.boolVal == VARIANT_TRUE ? "true" : v.boolVal ? "BOOL:" + std::to_string(v.boolVal) : "false";
+        case VT_BOOL:
+            return v.boolVal == VARIANT_TRUE ? "true" : v.boolVal ? "BOOL:" + std::to_string(v.boolVal) : "false";
         case VT_I4: return "I4:" + std::to_string(v.lVal);
         case VT_UI4: return "UI4:" + std::to_string(v.ulVal);
         case VT_ARRAY | VT_VARIANT:
@@ -55,46 +56,42 @@ std::string Ask(IDispatch* object, DISPID id, const A&... args) {
     return FAILED(hr) ? Failed(hr) : Show(result.get());
 }
 
-// Sets ZOVA_CONSOLE_FAULTS for the consoles started while it lives.
-struct ScopedFaults {
-    explicit ScopedFaults(const wchar_t* items) { ::SetEnvironmentVariableW(L"ZOVA_CONSOLE_FAULTS", items); }
-    ~ScopedFaults() { ::SetEnvironmentVariableW(L"ZOVA_CONSOLE_FAULTS", nullptr); }
-};
-
 // One console started as the control starts it: the ready event, the process, a message-dispatching wait.
 struct Console {
     std::wstring id;
     Process process;
     ComPtr<IDispatch> object;
 
-    // Whether the console set its ready event within `waitMs`; made manual-reset, so that a wake does not take it.
-    bool Launch(const std::wstring& tag, ULONG features, LONG messageMode = 2, DWORD parent = 0, DWORD waitMs = 10000) {
+    // Whether the console set its ready event in time; made manual-reset, so that a wake does not take it.
+    bool Launch(const std::wstring& tag, ULONG features, LONG messageMode = 2, DWORD parent = 0) {
         id = NewInstanceId(tag);
-        HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, (zova::console::kReadyEventPrefix + id).c_str());
-        const bool set = process.Start(ConsoleCommandLine(ConsoleExe(), parent ? parent : ::GetCurrentProcessId(), id, 6,
-                                                          messageMode, features)) &&
-                         PumpUntil([&] { return !::WaitForSingleObject(ready, 0); }, waitMs, {ready, process.pi.hProcess});
+        HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, (kReadyEventPrefix + id).c_str());
+        // The control's command line, with a parent of the test's choosing in place of this process.
+        std::wstring line = zova::BuildConsoleCommandLine(ConsoleExe(), id, 6, messageMode, features);
+        const std::wstring self = L"--parent-PID " + std::to_wstring(::GetCurrentProcessId()) + L" ";
+        if (parent) line.replace(line.find(self), self.size(), L"--parent-PID " + std::to_wstring(parent) + L" ");
+        const bool set = process.Start(line) && PumpUntil([&] { return !::WaitForSingleObject(ready, 0); }, 10000,
+                                                          {ready, process.pi.hProcess});
         ::CloseHandle(ready);
         return set;
     }
     // Launch, then bind; fails the test if either fails.
     void Start(const std::wstring& tag, ULONG features, LONG messageMode = 2, DWORD parent = 0) {
         ASSERT_TRUE(Launch(tag, features, messageMode, parent));
-        ASSERT_EQ(S_OK, BindConsole(id, object));
+        ASSERT_EQ(S_OK, AttachToConsoleProcess(id, object));
     }
 };
 
 // An event sink that writes down every call as "dispid(arguments)", in call order.
 struct RecordingSink final : comfw::ComObject<RecordingSink, comfw::DispatchByIdOnly<IDispatch>> {
     Strings calls;
-    bool insideCall = false;  // set while the test is inside a call into the console
-    int callsDuringOutgoingCall = 0;
 
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                         UINT*) noexcept override {
-        callsDuringOutgoingCall += insideCall;
         std::string args;
-        for (UINT i = params ? params->cArgs : 0; i > 0; --i) args += (args.empty() ? "" : ",") + Show(params->rgvarg[i - 1]);
+        for (UINT i = params ? params->cArgs : 0; i > 0; --i) {
+            args += (args.empty() ? "" : ",") + Show(params->rgvarg[i - 1]);
+        }
         calls.push_back(std::to_string(id) + (flags == DISPATCH_METHOD ? "(" : "[not a method](") + args + ")");
         return S_OK;
     }
@@ -106,18 +103,12 @@ struct RecordingSink final : comfw::ComObject<RecordingSink, comfw::DispatchById
     }
 };
 
-ComPtr<RecordingSink> MakeSink() { ComPtr<RecordingSink> sink; RecordingSink::Make(sink); return sink; }
-struct HostWindow {
-    HWND hwnd = MakeHostWindow();
-    ~HostWindow() { ::DestroyWindow(hwnd); }  // unless the test did
-};
-
-// CreateControl (or AttachControl) into `window` and Advise `sink`.
-ComPtr<IDispatch> MakeControl(IDispatch* console, HWND window, RecordingSink* sink, DISPID how = ZOVA_DISPID_CREATE_CONTROL,
-                              RECT r = {0, 0, 320, 240}) {
+// CreateControl (or AttachControl) of 320x240 into `window` and Advise `sink`.
+ComPtr<IDispatch> MakeControl(IDispatch* console, HWND window, RecordingSink* sink,
+                              DISPID how = ZOVA_DISPID_CREATE_CONTROL) {
     Variant made;
-    EXPECT_EQ(S_OK, zova::CallConsoleFor(console, how, VT_DISPATCH, made, Hwnd(window), I4(r.left), I4(r.top), I4(r.right),
-                                         I4(r.bottom)));
+    EXPECT_EQ(S_OK,
+              zova::CallConsoleFor(console, how, VT_DISPATCH, made, Hwnd(window), I4(0), I4(0), I4(320), I4(240)));
     ComPtr<IDispatch> control(made.vt() == VT_DISPATCH ? made.get().pdispVal : nullptr);
     if (control && sink) { EXPECT_EQ(S_OK, CallConsole(control.get(), ZOVA_DISPID_ADVISE, Variant::Dispatch(sink))); }
     return control;
@@ -125,15 +116,17 @@ ComPtr<IDispatch> MakeControl(IDispatch* console, HWND window, RecordingSink* si
 
 // The ten Connect arguments, in call order.
 HRESULT Connect(IDispatch* control, const wchar_t* host, const wchar_t* proxy) {
-    return CallConsole(control, ZOVA_DISPID_CONNECT, Str(host), Str(L"AB:CD:EF"), Bool(false), Str(L"ticket-1"), Str(L"operator"),
-                       Str(L"secret"), Str(L"vm-42"), Str(L"dc-west"), Str(L"store-1/vm-42/vm-42.cfg"), Str(proxy));
+    return CallConsole(control, ZOVA_DISPID_CONNECT, Str(host), Str(L"AB:CD:EF"), Bool(false), Str(L"ticket-1"),
+                       Str(L"operator"), Str(L"secret"), Str(L"vm-42"), Str(L"dc-west"),
+                       Str(L"store-1/vm-42/vm-42.cfg"), Str(proxy));
 }
 
 }  // namespace
 
 TEST(ConsoleCommandLine, RefusesBadOrMissingSwitchesAndBadFaultItemsWithoutRegistering) {
     const std::wstring id = NewInstanceId(L"cmdline");
-    const std::wstring good = L"\"" + ConsoleExe() + L"\" --parent-PID 1 --instance-ID \"" + id + L"\" --modes 6 --message-mode 2";
+    const std::wstring good =
+        L"\"" + ConsoleExe() + L"\" --parent-PID 1 --instance-ID \"" + id + L"\" --modes 6 --message-mode 2";
     // A switch missing, with a bad value, given twice, unknown; a bad fault item.
     const struct { const wchar_t* faults; const wchar_t* more; } cases[] = {
         {nullptr, L""}, {nullptr, L" --features 4x"}, {nullptr, L" --features 0 --modes 2"},
@@ -145,7 +138,7 @@ TEST(ConsoleCommandLine, RefusesBadOrMissingSwitchesAndBadFaultItemsWithoutRegis
         EXPECT_EQ(2u, p.ExitCodeWithin(5000)) << Narrow(c.more);
     }
     ComPtr<IDispatch> object;
-    EXPECT_EQ(MK_E_UNAVAILABLE, BindConsole(id, object));
+    EXPECT_EQ(E_FAIL, AttachToConsoleProcess(id, object));
 }
 
 // One persistent console, started once, serves the tests that need a session alone. Each makes its own control
@@ -158,35 +151,29 @@ protected:
     static void TearDownTestSuite() { delete std::exchange(console, nullptr); }
     void SetUp() override {
         ASSERT_TRUE(console->object);
-        ASSERT_TRUE(vm = MakeControl(console->object.get(), window.hwnd, sink.get(), ZOVA_DISPID_CREATE_CONTROL, {10, 20, 330, 260}));
+        ASSERT_TRUE(vm = MakeControl(console->object.get(), window.hwnd, sink.get()));
     }
     void TearDown() override { if (vm) CallConsole(vm.get(), ZOVA_DISPID_DELETE); }
-    HostWindow window;
-    ComPtr<RecordingSink> sink = MakeSink();
+    TestWindow window;
+    ComPtr<RecordingSink> sink = Made<RecordingSink>();
     ComPtr<IDispatch> vm;
 };
 
 TEST_F(SharedConsole, AnswersEveryOperationWithTheContractTypesAndRaisesItsEvents) {
     IDispatch* c = vm.get();
     EXPECT_EQ("UI4:" + std::to_string(kFeatures), Ask(console->object.get(), ZOVA_DISPID_GET_FEATURE_FLAGS));
-    // The console window: the console's own, a child of ours, at the rectangle.
-    const HWND consoleWindow = ConsoleWindowOf(c);
-    EXPECT_EQ(window.hwnd, ::GetAncestor(consoleWindow, GA_PARENT));
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(consoleWindow, &owner);
-    EXPECT_EQ(console->process.pi.dwProcessId, owner);
-    EXPECT_EQ((std::vector<LONG>{10, 20, 330, 260}), PlaceInParent(consoleWindow));
 
-    // Connect: every argument is kept as it came (across processes the marshaller makes a null proxy empty). In
-    // event message mode, a connection gives the state change, then a message.
+    // Connect: every argument is kept as it came (across processes the marshaller makes a null proxy empty). Its
+    // events, the state change and then a message, as the page gets them: pages/events.html.
     ASSERT_EQ(S_OK, Connect(c, L"host-07.lab.example", nullptr));
-    EXPECT_EQ("['host-07.lab.example','AB:CD:EF',false,'ticket-1','operator','secret','vm-42','dc-west','store-1/vm-42/vm-42.cfg','']",
+    EXPECT_EQ("['host-07.lab.example','AB:CD:EF',false,'ticket-1','operator','secret','vm-42','dc-west',"
+              "'store-1/vm-42/vm-42.cfg','']",
               Ask(c, ZOVA_DISPID_TEST_LAST_CONNECT_ARGS));
-    EXPECT_EQ((Strings{"1(UI4:2,'host-07.lab.example','dc-west','vm-42',true,'')", "0(UI4:1,'Connected to host-07.lab.example')"}),
-              sink->Take(2));
+    EXPECT_EQ(2u, sink->Take(2).size());
     // allowSSLErrors as I4, an empty host: refused, yet recorded as sent; the connection stands.
-    EXPECT_EQ(DISP_E_TYPEMISMATCH, CallConsole(c, ZOVA_DISPID_CONNECT, Str(L"host-b"), Str(L""), I4(1), Str(L""), Str(L""), Str(L""),
-                                               Str(L"vm-1"), Str(L""), Str(L""), Str(L"proxy:3128")));
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, CallConsole(c, ZOVA_DISPID_CONNECT, Str(L"host-b"), Str(L""), I4(1), Str(L""),
+                                               Str(L""), Str(L""), Str(L"vm-1"), Str(L""), Str(L""),
+                                               Str(L"proxy:3128")));
     EXPECT_EQ("['host-b','',I4:1,'','','','vm-1','','','proxy:3128']", Ask(c, ZOVA_DISPID_TEST_LAST_CONNECT_ARGS));
     EXPECT_EQ(E_INVALIDARG, Connect(c, L"", nullptr));
     EXPECT_EQ("UI4:2", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
@@ -204,33 +191,36 @@ TEST_F(SharedConsole, AnswersEveryOperationWithTheContractTypesAndRaisesItsEvent
     ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SEND_CAD));
     EXPECT_EQ(E_INVALIDARG, CallConsole(c, ZOVA_DISPID_SET_SCREEN_SIZE, I4(0), I4(600)));
     EXPECT_EQ((Strings{"UI4:3", "I4:800", "I4:600", "true", "UI4:" + std::to_string(cads + 1)}),
-              (Strings{Ask(c, ZOVA_DISPID_GET_GRAB_STATE), Ask(c, ZOVA_DISPID_GET_SCREEN_WIDTH), Ask(c, ZOVA_DISPID_GET_SCREEN_HEIGHT), Ask(c, ZOVA_DISPID_GET_FULLSCREEN),
+              (Strings{Ask(c, ZOVA_DISPID_GET_GRAB_STATE), Ask(c, ZOVA_DISPID_GET_SCREEN_WIDTH),
+                       Ask(c, ZOVA_DISPID_GET_SCREEN_HEIGHT), Ask(c, ZOVA_DISPID_GET_FULLSCREEN),
                        Ask(c, ZOVA_DISPID_TEST_CAD_COUNT)}));
 
+    // Disconnect's event, with the session it ends: pages/attachTake.html.
     ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_DISCONNECT));
     EXPECT_EQ("UI4:1", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
-    EXPECT_EQ(Strings{"1(UI4:1,'host-07.lab.example','dc-west','vm-42',true,'')"}, sink->Take(1, 150));
+    EXPECT_EQ(1u, sink->Take(1, 150).size()) << "no event for Ctrl-Alt-Delete or a refused size";
 }
 
 TEST_F(SharedConsole, ListsDetailsAndConnectsDevices) {
     IDispatch* c = vm.get();
-    ASSERT_EQ(S_OK, Connect(c, L"host-dev", nullptr));
-    sink->Take(2);
     // Lists: keys by type mask, in table order. Details: nine texts, numbers unsigned decimal, flags true/false.
+    // (A change's events, as the page gets them: pages/events.html.)
+    const auto virtualKeys = [&](ULONG mask) { return Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICES, UI4(mask)); };
+    const auto clientKeys = [&](ULONG mask) { return Ask(c, ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICES, UI4(mask)); };
     EXPECT_EQ((Strings{"['floppy-0','cdrom-0','usb-0']", "['floppy-0','usb-0']", "[]",
                        "['client-cdrom-d','client-usb-1','client-usb-2']", "['client-usb-1','client-usb-2']", "[]",
                        "['cdrom-0','2','1','false','CD/DVD drive 1','true','1','','']"}),
-              (Strings{Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICES, UI4(7)), Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICES, UI4(1 | 4)),
-                       Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICES, UI4(0)), Ask(c, ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICES, UI4(7)),
-                       Ask(c, ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICES, UI4(4)), Ask(c, ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICES, UI4(1)),
+              (Strings{virtualKeys(7), virtualKeys(1 | 4), virtualKeys(0), clientKeys(7), clientKeys(4), clientKeys(1),
                        Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS, Str(L"cdrom-0"))}));
     const std::string reader = Ask(c, ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICE_DETAILS, Str(L"client-usb-2"));
     EXPECT_EQ(",'4096','true','2147483650']", reader.substr(reader.size() - 28));
 
     // Refused: unknown keys, a virtual key in the physical list, a mismatched type, an unknown backing.
     for (const std::string& refused :
-         {Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS, Str(L"cdrom-9")), Ask(c, ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICE_DETAILS, Str(L"cdrom-0")),
-          Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS, Str(nullptr)), Ask(c, ZOVA_DISPID_DISCONNECT_DEVICE, Str(L"usb-3")),
+         {Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS, Str(L"cdrom-9")),
+          Ask(c, ZOVA_DISPID_GET_PHYSICAL_CLIENT_DEVICE_DETAILS, Str(L"cdrom-0")),
+          Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS, Str(nullptr)),
+          Ask(c, ZOVA_DISPID_DISCONNECT_DEVICE, Str(L"usb-3")),
           Ask(c, ZOVA_DISPID_CONNECT_DEVICE, Str(L"cdrom-0"), Str(L"client-usb-1"), UI4(2)),
           Ask(c, ZOVA_DISPID_CONNECT_DEVICE, Str(L"cdrom-7"), Str(L"client-cdrom-d"), UI4(2)),
           Ask(c, ZOVA_DISPID_CONNECT_DEVICE, Str(L"cdrom-0"), Str(L"client-cdrom-d"), UI4(3))}) {
@@ -244,35 +234,27 @@ TEST_F(SharedConsole, ListsDetailsAndConnectsDevices) {
               Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS, Str(L"cdrom-0")));
     ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_CONNECT_DEVICE, Str(L"floppy-0"), Str(L"C:\\images\\boot.flp"), UI4(1)));
     ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_DISCONNECT_DEVICE, Str(L"cdrom-0")));
-    EXPECT_EQ("['cdrom-0','2','1','false','CD/DVD drive 1','true','2','','']", Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS, Str(L"cdrom-0")));
-    // Each change: the device's state, then the list changed.
-    const std::string from = "'host-dev','dc-west','vm-42',";
-    EXPECT_EQ((Strings{"5(UI4:2," + from + "'cdrom-0','client-cdrom-d',true,'')", "6()",
-                       "5(UI4:2," + from + "'floppy-0','C:\\images\\boot.flp',true,'')", "6()",
-                       "5(UI4:1," + from + "'cdrom-0','client-cdrom-d',true,'')", "6()"}),
-              sink->Take(6, 100));
+    EXPECT_EQ("['cdrom-0','2','1','false','CD/DVD drive 1','true','2','','']",
+              Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICE_DETAILS, Str(L"cdrom-0")));
 }
 
 TEST_F(SharedConsole, EventsComeAfterTheCallInOrderAndOnlyWhileAdvised) {
     IDispatch* c = vm.get();
-    EXPECT_EQ("true", Ask(c, ZOVA_DISPID_TEST_IS_ADVISED));
-    // Raised after the operation's call has returned, never inside it.
-    sink->insideCall = true;
+    // Raised after the operation's call has returned: an event raised inside it would reach the sink at once.
     ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SET_FULLSCREEN, Bool(true)));
-    sink->insideCall = false;
     EXPECT_TRUE(sink->calls.empty());
     EXPECT_EQ(Strings{"4(true)"}, sink->Take(1));
-    EXPECT_EQ(0, sink->callsDuringOutgoingCall);
 
     // A second client attaches a control of its own: session events reach both sinks, hook events only their own.
     ComPtr<IDispatch> secondBind;
-    ASSERT_EQ(S_OK, BindConsole(console->id, secondBind));
-    const ComPtr<RecordingSink> other = MakeSink(), again = MakeSink();
+    ASSERT_EQ(S_OK, AttachToConsoleProcess(console->id, secondBind));
+    const ComPtr<RecordingSink> other = Made<RecordingSink>(), again = Made<RecordingSink>();
     const ComPtr<IDispatch> vm2 = MakeControl(secondBind.get(), window.hwnd, other.get(), ZOVA_DISPID_ATTACH_CONTROL);
     ASSERT_TRUE(vm2);
     EXPECT_EQ("true", Ask(vm2.get(), ZOVA_DISPID_GET_FULLSCREEN)) << "one session";
     ASSERT_EQ(S_OK, CallConsole(vm2.get(), ZOVA_DISPID_GRAB_INPUT));
-    ASSERT_EQ(S_OK, CallConsole(vm2.get(), ZOVA_DISPID_TEST_RAISE_EVENT, I4(ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE), Variant()));
+    ASSERT_EQ(S_OK, CallConsole(vm2.get(), ZOVA_DISPID_TEST_RAISE_EVENT, I4(ZOVA_EVENTID_VIRTUAL_DEVICES_CHANGE),
+                                Variant()));
     EXPECT_EQ((Strings{"2(UI4:1)", "6()"}), other->Take(2));
     EXPECT_EQ(Strings{"2(UI4:1)"}, sink->Take(1, 150));
 
@@ -290,51 +272,36 @@ TEST_F(SharedConsole, EventsComeAfterTheCallInOrderAndOnlyWhileAdvised) {
 
     // Deleted: the control refuses everything and raises nothing; the other control goes on.
     ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_DELETE));
-    EXPECT_EQ((Strings{"false", Failed(E_UNEXPECTED), Failed(E_UNEXPECTED), Failed(E_UNEXPECTED),
-                       Failed(CONNECT_E_NOCONNECTION)}),
-              (Strings{Ask(c, ZOVA_DISPID_TEST_IS_ADVISED), Ask(c, ZOVA_DISPID_SET_FULLSCREEN, Bool(true)), Ask(c, ZOVA_DISPID_DELETE), Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE),
-                       Ask(c, ZOVA_DISPID_TEST_RAISE_EVENT, I4(6), Variant())}));
+    EXPECT_EQ((Strings{"false", Failed(E_UNEXPECTED), Failed(E_UNEXPECTED)}),
+              (Strings{Ask(c, ZOVA_DISPID_TEST_IS_ADVISED), Ask(c, ZOVA_DISPID_SET_FULLSCREEN, Bool(true)),
+                       Ask(c, ZOVA_DISPID_DELETE)}));
     ASSERT_EQ(S_OK, CallConsole(vm2.get(), ZOVA_DISPID_SET_FULLSCREEN, Bool(true)));
     EXPECT_EQ(Strings{"4(true)"}, other->Take(1, 150));
     EXPECT_TRUE(again->calls.empty());
     EXPECT_EQ(S_OK, CallConsole(vm2.get(), ZOVA_DISPID_DELETE));
 }
 
-using zova::test::Bytes;
-constexpr int32_t kRaw = 0, kCopyRect = 1, kDesktopSize = -223;
+constexpr int32_t kDesktopSize = -223;
 
-// The test server's first steps: version 3.8, VNC authentication with `password` (the Connect helper sends
-// "secret"), ServerInit of 32x16; false if the client's answer was wrong (the server then says so and ends).
-bool Greet(RfbPeer& peer, const char* password = "secret", const char* failure = "") {
-    const std::vector<uint8_t> challenge{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0xF0};
+// The test server's first steps: version 3.8, VNC authentication that takes any answer (the console's answer for
+// a password: qemu_tests), ServerInit of 32x16.
+void Greet(RfbPeer& peer) {
     peer.Send(Bytes().Raw("RFB 003.008\n").U8(1).U8(2).v);
     peer.Receive(13);  // version and security type
-    peer.Send(challenge);
-    uint8_t expected[16];
-    zova::rfb::VncAuthResponse(password, challenge.data(), expected);
-    const bool ok = peer.Receive(16) == std::vector<uint8_t>(expected, expected + 16);
-    peer.Send(ok ? Bytes().U32(0).v : Bytes().U32(1).Text(failure).v);
-    if (!ok) return false;
+    peer.Send(std::vector<uint8_t>(16, 0x5A));  // the challenge
+    peer.Receive(16);
+    peer.Send(Bytes().U32(0).v);
     peer.Receive(1);  // shared
     peer.Send(Bytes().U16(32).U16(16).Raw(std::string(16, '\0')).Text("vm-42").v);
     peer.Receive(20 + 24 + 10);  // pixel format, encodings, first update request
-    return true;
 }
 
-uint8_t Shade(int x, int y, int c) { return static_cast<uint8_t>(c == 0 ? x * 8 : c == 1 ? y * 16 : 0x40 + x + y); }
-
+// (The pixels that the console holds for a real VM: qemu_tests; each encoding: rfb_tests.)
 TEST_F(SharedConsole, DrivesARealVmOverRfb) {
     IDispatch* c = vm.get();
     std::vector<uint8_t> keys, pointer;
     RfbTestServer server([&](RfbPeer& peer) {
-        if (!Greet(peer)) return;
-        // A full frame of known pixels, then its left half copied to the right.
-        Bytes frame = Bytes().U8(0).U8(0).U16(2).Rect(0, 0, 32, 16, kRaw);
-        for (int y = 0; y < 16; ++y) {
-            for (int x = 0; x < 32; ++x) frame.Pixel(Shade(x, y, 0) << 16 | Shade(x, y, 1) << 8 | Shade(x, y, 2));
-        }
-        peer.Send(frame.Rect(16, 0, 16, 16, kCopyRect).U16(0).U16(0).v);
-        peer.Receive(10);  // the next, incremental, update request
+        Greet(peer);
         keys = peer.Receive(6 * 8, 15000);
         pointer = peer.Receive(6, 15000);
         peer.Send(Bytes().U8(0).U8(0).U16(1).Rect(0, 0, 40, 20, kDesktopSize).v);
@@ -347,16 +314,9 @@ TEST_F(SharedConsole, DrivesARealVmOverRfb) {
               sink->Take(3));
     EXPECT_EQ("UI4:2", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
     EXPECT_EQ("I4:16", Ask(c, ZOVA_DISPID_GET_SCREEN_HEIGHT));
-    std::string expected = "32x16:";
-    for (int y = 0; y < 16; ++y) {
-        for (int x = 0; x < 32; ++x) {
-            for (int k = 0; k < 3; ++k) expected += static_cast<char>(Shade(x % 16, y, k));
-        }
-    }
-    EXPECT_TRUE(PumpUntil([&] { return ConsoleFrame(c) == expected; }, 5000)) << ConsoleFrame(c).substr(0, 8);
 
     // Full screen: a window of the console's own over the whole screen, and back.
-    const DWORD pid = std::stoul(Ask(c, ZOVA_DISPID_TEST_PROCESS_ID).substr(4));
+    const DWORD pid = console->process.pi.dwProcessId;
     const auto fullScreenWindows = [pid] {
         std::pair<DWORD, int> search{pid, 0};
         ::EnumWindows([](HWND w, LPARAM p) {
@@ -388,45 +348,23 @@ TEST_F(SharedConsole, DrivesARealVmOverRfb) {
     ::PostMessageW(ConsoleWindowOf(c), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(160, 120));
     EXPECT_EQ(FromHex("0501" "0010" "0008"), (PumpUntil([&] { return !pointer.empty(); }, 15000), pointer));
     // The server's new size, then its end.
-    EXPECT_EQ((Strings{"3(I4:40,I4:20)", "1(UI4:1,'" + host + "','dc-west','vm-42',false,'The server closed the connection')",
+    EXPECT_EQ((Strings{"3(I4:40,I4:20)",
+                       "1(UI4:1,'" + host + "','dc-west','vm-42',false,'The server closed the connection')",
                        "0(UI4:3,'The server closed the connection')"}),
               sink->Take(3));
     EXPECT_EQ("UI4:1", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
 }
 
-TEST_F(SharedConsole, ReportsRefusedFailedAndMalformedSessionsAndGoesOn) {
+// Every end of an RFB session reaches the page through RfbLink::Ended: in the handshake (qemu_tests' wrong
+// password) as in a running session (above); the RFB client's reasons: rfb_tests.
+TEST_F(SharedConsole, RefusesAnEndpointOutsideItsPolicyAndGoesOn) {
     IDispatch* c = vm.get();
-    // One failure in the handshake, one in a session (the RFB client's other reasons: rfb_tests).
-    const struct {
-        const char* name;
-        std::function<void(RfbPeer&)> script;
-        std::string reason;
-        size_t before;  // events before the end: none, or connected, its message and the screen size
-    } cases[] = {
-        {"wrong password", [](RfbPeer& p) { Greet(p, "other", "no such luck"); }, "Authentication failed: no such luck", 0},
-        {"rectangle outside the screen",
-         [](RfbPeer& p) {
-             if (Greet(p)) p.Send(Bytes().U8(0).U8(0).U16(1).Rect(30, 10, 8, 8, kRaw).v), p.Receive(1, 3000);
-         },
-         "The server sent a malformed message: a rectangle 8x8 at 30,10 outside the 32x16 screen", 3},
-    };
-    for (const auto& k : cases) {
-        SCOPED_TRACE(k.name);
-        RfbTestServer server(k.script);
-        const std::string host = "127.0.0.1:" + std::to_string(server.port());
-        ASSERT_EQ(S_OK, Connect(c, server.endpoint().c_str(), nullptr));
-        Strings events = sink->Take(k.before + 2);
-        ASSERT_EQ(k.before + 2, events.size());
-        events.erase(events.begin(), events.begin() + k.before);
-        EXPECT_EQ((Strings{"1(UI4:1,'" + host + "','dc-west','vm-42',false,'" + k.reason + "')", "0(UI4:3,'" + k.reason + "')"}),
-                  events);
-        EXPECT_EQ("UI4:1", Ask(c, ZOVA_DISPID_GET_CONNECTION_STATE));
-    }
     // Outside loopback without a policy value: refused before any connection, naming the policy.
-    const std::string policy = "The console's endpoint policy (AllowedEndpoints) is not set, which allows loopback addresses "
-                               "only, not host-01.lab.example:5900";
+    const std::string policy = "The console's endpoint policy (AllowedEndpoints) is not set, which allows loopback "
+                               "addresses only, not host-01.lab.example:5900";
     EXPECT_EQ(E_ACCESSDENIED, Connect(c, L"host-01.lab.example:5900", nullptr));
-    EXPECT_EQ((Strings{"1(UI4:1,'host-01.lab.example:5900','dc-west','vm-42',false,'" + policy + "')", "0(UI4:3,'" + policy + "')"}),
+    EXPECT_EQ((Strings{"1(UI4:1,'host-01.lab.example:5900','dc-west','vm-42',false,'" + policy + "')",
+                       "0(UI4:3,'" + policy + "')"}),
               sink->Take(2));
     EXPECT_EQ(E_INVALIDARG, Connect(c, L"host-01.lab.example:70000", nullptr));
     // The simulated VM is there as before.
@@ -434,22 +372,20 @@ TEST_F(SharedConsole, ReportsRefusedFailedAndMalformedSessionsAndGoesOn) {
     EXPECT_EQ("1(UI4:2,'host-01.lab.example','dc-west','vm-42',true,'')", sink->Take(2).at(0));
 }
 
-// (no-ready and no-register: see the launcher's tests of the console link.)
+// (no-ready, no-register and wrong-type=0: the launcher's tests of the console link.)
 TEST(ConsoleFaults, ResultFaultsFailWrongTypeAndExitAndTheReadyEventComesLate) {
     {
-        ScopedFaults faults(L"fail=103:0x80070057; fail=3:-2147467259; wrong-type=0; wrong-type=108; wrong-type=105:3; "
-                            L"exit=120:7");
+        ScopedFaults faults(L"fail=103:0x80070057; fail=3:-2147467259; wrong-type=108; wrong-type=105:3; exit=120:7");
         Console console;
         console.Start(L"faults", 0);
-        HostWindow window;
+        TestWindow window;
         EXPECT_EQ(Failed(E_FAIL), Ask(console.object.get(), ZOVA_DISPID_GET_FEATURE_FLAGS));
-        EXPECT_EQ("'wrong type'", Ask(console.object.get(), ZOVA_DISPID_CREATE_CONTROL, Hwnd(window.hwnd), I4(0), I4(0), I4(9), I4(9)));
-        const ComPtr<IDispatch> vm = MakeControl(console.object.get(), window.hwnd, nullptr, ZOVA_DISPID_ATTACH_CONTROL);
+        const ComPtr<IDispatch> vm = MakeControl(console.object.get(), window.hwnd, nullptr);
         ASSERT_TRUE(vm);
         // Operations without a fault are untouched; SendCAD ends the process inside the call.
         EXPECT_EQ((Strings{Failed(E_INVALIDARG), "'wrong type'", "I4:0", "I4:768"}),
-                  (Strings{Ask(vm.get(), ZOVA_DISPID_GET_CONNECTION_STATE), Ask(vm.get(), ZOVA_DISPID_GET_SCREEN_WIDTH), Ask(vm.get(), ZOVA_DISPID_GET_FULLSCREEN),
-                           Ask(vm.get(), ZOVA_DISPID_GET_SCREEN_HEIGHT)}));
+                  (Strings{Ask(vm.get(), ZOVA_DISPID_GET_CONNECTION_STATE), Ask(vm.get(), ZOVA_DISPID_GET_SCREEN_WIDTH),
+                           Ask(vm.get(), ZOVA_DISPID_GET_FULLSCREEN), Ask(vm.get(), ZOVA_DISPID_GET_SCREEN_HEIGHT)}));
         EXPECT_TRUE(FAILED(CallConsole(vm.get(), ZOVA_DISPID_SEND_CAD)));
         EXPECT_EQ(7u, console.process.ExitCodeWithin(5000));
     }
@@ -460,21 +396,34 @@ TEST(ConsoleFaults, ResultFaultsFailWrongTypeAndExitAndTheReadyEventComesLate) {
     const ULONGLONG start = ::GetTickCount64();
     ASSERT_TRUE(console.Launch(L"ready-delay", 0));
     EXPECT_GE(::GetTickCount64() - start, 600u);
-    EXPECT_EQ(S_OK, BindConsole(console.id, console.object));
+    EXPECT_EQ(S_OK, AttachToConsoleProcess(console.id, console.object));
 }
 
-TEST(ConsoleLifetime, NonPersistentEndsAfterDeleteOnceReleasedOrAfterAGracePeriodAndRevokes) {
-    Console released, kept;
+TEST(ConsoleLifetime, AfterDeleteNonPersistentEndsOnReleaseOrAfterAGracePeriodPersistentAtItsIdleLimit) {
+    Console released, kept, persistent;
     released.Start(L"delete", 1);
     kept.Start(L"grace", 0);
-    HostWindow window;
-    const ComPtr<RecordingSink> sink = MakeSink();
+    {
+        const ScopedFaults faults(L"idle-ms=2000");
+        persistent.Start(L"persistent", kPersistent | 1, 1);  // in dialog message mode
+    }
+    TestWindow window;
+    const ComPtr<RecordingSink> sink = Made<RecordingSink>();
     ComPtr<IDispatch> vm = MakeControl(released.object.get(), window.hwnd, sink.get()),
-                      keptVm = MakeControl(kept.object.get(), window.hwnd, nullptr);
-    ASSERT_TRUE(vm && keptVm);
+                      keptVm = MakeControl(kept.object.get(), window.hwnd, nullptr),
+                      pVm = MakeControl(persistent.object.get(), window.hwnd, sink.get());
+    ASSERT_TRUE(vm && keptVm && pVm);
+    ASSERT_EQ(S_OK, Connect(pVm.get(), L"host-p", L"proxy-p:8080"));
+    EXPECT_EQ(Strings{"1(UI4:2,'host-p','dc-west','vm-42',true,'')"}, sink->Take(1, 200)) << "and no message";
+    // While a control is attached, the idle limit does not run.
+    Pump(2200);
+    ASSERT_TRUE(persistent.process.running());
     ASSERT_EQ(S_OK, CallConsole(vm.get(), ZOVA_DISPID_UNADVISE));
-    ASSERT_EQ(S_OK, CallConsole(vm.get(), ZOVA_DISPID_DELETE));
-    ASSERT_EQ(S_OK, CallConsole(keptVm.get(), ZOVA_DISPID_DELETE));
+    ASSERT_EQ(S_OK, CallConsole(pVm.get(), ZOVA_DISPID_UNADVISE));
+    for (IDispatch* control : {vm.get(), keptVm.get(), pVm.get()}) {
+        ASSERT_EQ(S_OK, CallConsole(control, ZOVA_DISPID_DELETE));
+    }
+    pVm.reset(), persistent.object.reset();
     const ULONGLONG deleted = ::GetTickCount64();
     // Deleted: while the client holds the control the process waits; it ends on release, or after a grace period.
     Pump(300);
@@ -482,52 +431,32 @@ TEST(ConsoleLifetime, NonPersistentEndsAfterDeleteOnceReleasedOrAfterAGracePerio
     EXPECT_EQ("false", Ask(vm.get(), ZOVA_DISPID_TEST_IS_ADVISED));
     vm.reset();
     EXPECT_EQ(0u, released.process.ExitCodeWithin(1500));
-    EXPECT_EQ(MK_E_UNAVAILABLE, BindConsole(released.id, released.object));
-    EXPECT_TRUE(sink->calls.empty());
+    EXPECT_EQ(E_FAIL, AttachToConsoleProcess(released.id, released.object));
+    // A persistent console ends once idle for its limit, not before.
+    EXPECT_EQ(0u, persistent.process.ExitCodeWithin(6000));
+    EXPECT_GE(::GetTickCount64() - deleted, 1800u);
     EXPECT_EQ(0u, kept.process.ExitCodeWithin(6000));
     EXPECT_GE(::GetTickCount64() - deleted, 2500u);
+    EXPECT_TRUE(sink->calls.empty());
 }
 
-TEST(ConsoleLifetime, WithoutItsParentNonPersistentEndsWhenNothingIsAttachedPersistentStaysAndIsAttachedAgain) {
+TEST(ConsoleLifetime, WithoutItsParentNonPersistentEndsOnceNothingIsAttached) {
     // A parent to watch that never runs a line of its own and that the test can end at will.
     Process parent;
     ASSERT_TRUE(parent.Start(L"\"" + ConsoleExe() + L"\"", CREATE_SUSPENDED));
-    // A: nothing attached. B: a control in our window. P: persistent, in dialog message mode, idle limit 2 s.
-    Console a, b, p;
+    // A: nothing attached. B: a control in our window. (A persistent console stays: pages/attachAcross.)
+    Console a, b;
     a.Start(L"parent-a", 0, 2, parent.pi.dwProcessId);
     b.Start(L"parent-b", 0, 2, parent.pi.dwProcessId);
-    {
-        ScopedFaults faults(L"idle-ms=2000");
-        p.Start(L"persistent", kPersistent | 1, 1, parent.pi.dwProcessId);
-    }
-    HostWindow window, pWindow;
-    ComPtr<RecordingSink> sink = MakeSink();
-    ComPtr<IDispatch> vm = MakeControl(b.object.get(), window.hwnd, nullptr),
-                      pVm = MakeControl(p.object.get(), pWindow.hwnd, sink.get());
-    ASSERT_TRUE(vm && pVm);
-    ASSERT_EQ(S_OK, Connect(pVm.get(), L"host-p", L"proxy-p:8080"));
-    EXPECT_EQ(Strings{"1(UI4:2,'host-p','dc-west','vm-42',true,'')"}, sink->Take(1, 200)) << "and no message";
-    ASSERT_EQ(S_OK, CallConsole(pVm.get(), ZOVA_DISPID_UNADVISE));
-    ASSERT_EQ(S_OK, CallConsole(pVm.get(), ZOVA_DISPID_DELETE));
-    pVm.reset(), p.object.reset();
+    TestWindow window;
+    ComPtr<IDispatch> vm = MakeControl(b.object.get(), window.hwnd, nullptr);
+    ASSERT_TRUE(vm);
     EXPECT_TRUE(a.process.running());
 
-    // The parent is gone: A ends, P stays. Another process attaches, finds the session, resizes; then we again.
+    // The parent is gone: A ends. B, with its control attached, stays; once our window (and the console's in it)
+    // is gone, it ends on release.
     ::TerminateProcess(parent.pi.hProcess, 98);
     EXPECT_EQ(0u, a.process.ExitCodeWithin(3000));
-    ASSERT_TRUE(p.process.running());
-    Process client;
-    const std::wstring clientExe = ProgramFolder() + L"console_client.exe";
-    ASSERT_TRUE(client.Start(L"\"" + clientExe + L"\" \"" + p.id + L"\" host-p 640 480", 0));
-    EXPECT_EQ(0u, client.ExitCodeWithin(10000)) << "the step where console_client failed";
-    ASSERT_TRUE(p.process.running());
-    ASSERT_EQ(S_OK, BindConsole(p.id, p.object));
-    ASSERT_TRUE(pVm = MakeControl(p.object.get(), pWindow.hwnd, sink.get(), ZOVA_DISPID_ATTACH_CONTROL));
-    EXPECT_EQ((Strings{"UI4:" + std::to_string(kPersistent | 1), "UI4:2", "I4:640", "I4:480"}),
-              (Strings{Ask(p.object.get(), ZOVA_DISPID_GET_FEATURE_FLAGS), Ask(pVm.get(), ZOVA_DISPID_GET_CONNECTION_STATE),
-                       Ask(pVm.get(), ZOVA_DISPID_GET_SCREEN_WIDTH), Ask(pVm.get(), ZOVA_DISPID_GET_SCREEN_HEIGHT)}));
-
-    // B, with its control attached, stays; once our window (and the console's in it) is gone, it ends on release.
     Pump(300);
     ASSERT_TRUE(b.process.running());
     EXPECT_EQ("UI4:1", Ask(vm.get(), ZOVA_DISPID_GET_CONNECTION_STATE));
@@ -536,15 +465,4 @@ TEST(ConsoleLifetime, WithoutItsParentNonPersistentEndsWhenNothingIsAttachedPers
     ASSERT_TRUE(b.process.running());
     vm.reset();
     EXPECT_EQ(0u, b.process.ExitCodeWithin(1500));
-
-    // While attached, P's idle limit does not run; once idle, it ends after the limit, not before, and revokes.
-    Pump(2200);
-    ASSERT_TRUE(p.process.running());
-    ASSERT_EQ(S_OK, CallConsole(pVm.get(), ZOVA_DISPID_DELETE));
-    pVm.reset(), p.object.reset();
-    const ULONGLONG deleted = ::GetTickCount64();
-    EXPECT_EQ(0u, p.process.ExitCodeWithin(6000));
-    EXPECT_GE(::GetTickCount64() - deleted, 1800u);
-    EXPECT_EQ(MK_E_UNAVAILABLE, BindConsole(p.id, p.object));
-    EXPECT_TRUE(sink->calls.empty());
 }
