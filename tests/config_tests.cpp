@@ -1,6 +1,4 @@
-// The advanced configuration parser: the flags it returns and the exact log
-// lines it leaves, read back from this test program's own log file. Which of
-// them keep the log: log_tests.
+// The advanced configuration parser's flags and exact log lines, read from our own log (which keep the log: log_tests).
 #include "plugin-common/utils.h"
 #include "pluginlog/pluginLogFile.h"
 #include "tests/logTestSupport.h"
@@ -17,7 +15,6 @@ struct Parsed {
     Messages messages;
 };
 
-// Parses and returns the flags with the messages the parse added to the log.
 Parsed Parse(const std::wstring& config) {
     const std::wstring path = PluginLogFilePath();
     const size_t before = ReadFileBytes(path).size();
@@ -35,9 +32,7 @@ std::string Unknown(int n) { return "Unknown feature specified as option #" + st
 
 }  // namespace
 
-// Each case: the configuration, the flags it gives and the lines it logs
-// (empty: only the final line). fuzz/configFuzz.cpp checks the flags of
-// random option lists; these rows pin the exact lines.
+// The rows pin the exact lines (empty: only the final one); fuzz/configFuzz.cpp checks flags of random option lists.
 TEST(ConfigParser, FlagsAndLogLines) {
     ASSERT_NE(L'\0', PluginLogFilePath()[0]) << "these tests read the log file back";
     struct Case { const wchar_t* config; uint32_t flags; Messages messages; };

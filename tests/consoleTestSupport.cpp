@@ -2,7 +2,6 @@
 
 #include <objbase.h>
 #include <cstdio>
-#include <cwchar>
 
 #include "comfw/safeArray.h"
 #include "win32/plugin/consoleCall.h"

@@ -1,5 +1,4 @@
-// Driving the reference console process from a test program: starting it as the control does, waiting with a
-// message-dispatching wait, binding its object through the running object table, and calls by dispid.
+// Driving the reference console process from a test: starting it as the control does, pumping waits, calls by dispid.
 #pragma once
 
 #include <windows.h>
@@ -50,7 +49,6 @@ struct ScopedFaults {
 // A fresh ID for one test's console: the control's form with a tag.
 std::wstring NewInstanceId(const std::wstring& tag);
 
-// Variant makers for console calls.
 comfw::Variant Str(const wchar_t* text);  // null text gives a null BSTR
 inline comfw::Variant I4(LONG v) { return comfw::Variant::I4(v); }
 inline comfw::Variant UI4(ULONG v) { return comfw::Variant::UI4(v); }

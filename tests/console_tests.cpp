@@ -1,5 +1,4 @@
-// The reference console process across a real process boundary, with the test program as the client calling by
-// dispid exactly as the control does.
+// The reference console across a process boundary, this program its client, calling by dispid as the control does.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -48,7 +47,6 @@ std::string Show(const VARIANT& v) {
 }
 std::string Failed(HRESULT hr) { return "failed " + std::to_string(hr); }
 
-// An operation's result as Show writes it, or its failure.
 template <class... A>
 std::string Ask(IDispatch* object, DISPID id, const A&... args) {
     Variant result;
@@ -75,14 +73,12 @@ struct Console {
         ::CloseHandle(ready);
         return set;
     }
-    // Launch, then bind; fails the test if either fails.
     void Start(const std::wstring& tag, ULONG features, LONG messageMode = 2, DWORD parent = 0) {
         ASSERT_TRUE(Launch(tag, features, messageMode, parent));
         ASSERT_EQ(S_OK, AttachToConsoleProcess(id, object));
     }
 };
 
-// An event sink that writes down every call as "dispid(arguments)", in call order.
 struct RecordingSink final : comfw::ComObject<RecordingSink, comfw::DispatchByIdOnly<IDispatch>> {
     Strings calls;
 
@@ -103,7 +99,6 @@ struct RecordingSink final : comfw::ComObject<RecordingSink, comfw::DispatchById
     }
 };
 
-// CreateControl (or AttachControl) of 320x240 into `window` and Advise `sink`.
 ComPtr<IDispatch> MakeControl(IDispatch* console, HWND window, RecordingSink* sink,
                               DISPID how = ZOVA_DISPID_CREATE_CONTROL) {
     Variant made;
@@ -114,7 +109,6 @@ ComPtr<IDispatch> MakeControl(IDispatch* console, HWND window, RecordingSink* si
     return control;
 }
 
-// The ten Connect arguments, in call order.
 HRESULT Connect(IDispatch* control, const wchar_t* host, const wchar_t* proxy) {
     return CallConsole(control, ZOVA_DISPID_CONNECT, Str(host), Str(L"AB:CD:EF"), Bool(false), Str(L"ticket-1"),
                        Str(L"operator"), Str(L"secret"), Str(L"vm-42"), Str(L"dc-west"),
@@ -389,8 +383,7 @@ TEST(ConsoleFaults, ResultFaultsFailWrongTypeAndExitAndTheReadyEventComesLate) {
         EXPECT_TRUE(FAILED(CallConsole(vm.get(), ZOVA_DISPID_SEND_CAD)));
         EXPECT_EQ(7u, console.process.ExitCodeWithin(5000));
     }
-    // Ready late, and registered before it; where the table refuses a
-    // registration open to any client, an ordinary one serves.
+    // Ready late, registered before it; where the table refuses registrations open to any client, ordinary ones serve.
     ScopedFaults faults(L"ready-delay=600; any-client-refused");
     Console console;
     const ULONGLONG start = ::GetTickCount64();

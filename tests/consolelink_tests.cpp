@@ -1,5 +1,4 @@
-// The console process link and the event dispatcher, against in-process stand-ins and the reference console
-// beside this program. Log lines are read back from this program's own log file.
+// The console link and the event dispatcher, against in-process stand-ins and the reference console process.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -76,7 +75,6 @@ private:
     }
 };
 
-// A dispatcher with its window, and its journal.
 struct Dispatcher : ::testing::Test {
     Messages journal;
     bool destroyed = false;
@@ -90,7 +88,6 @@ struct Dispatcher : ::testing::Test {
         if (withWindow) { EXPECT_NE(nullptr, made->CreateDispatcherWindow()); }
         return made;
     }
-    // Takes one queued dispatcher message for the window and dispatches it.
     bool DeliverOne() {
         MSG msg;
         const bool got = PeekMessageW(&msg, window, zova::WM_VM_CONTROL_EVENT, zova::WM_VM_CONTROL_EVENT, PM_REMOVE);
@@ -168,7 +165,6 @@ TEST_F(Dispatcher, EventsDroppedUnpostedOrLeftAtDestructionAreReported) {
               log.NewMessages());
 }
 
-// Records every call (dispid, argument count); answers from a table or fails on request.
 using Calls = std::vector<std::pair<DISPID, size_t>>;
 class FakeConsole : public comfw::ComObject<FakeConsole, comfw::DispatchByIdOnly<IDispatch>> {
 public:
@@ -199,7 +195,6 @@ struct RotEntry {
     ~RotEntry() { rot->Revoke(cookie); }
 };
 
-// The identity of an object, for comparing (null for none).
 IUnknown* Identity(IUnknown* object) {
     ComPtr<IUnknown> unknown;
     if (object) object->QueryInterface(IID_IUnknown, unknown.put_void());
@@ -357,8 +352,6 @@ TEST(ConsoleTeardown, UnadviseThenDeleteThenBothReferencesGoWhateverTheConsoleSa
     }
 }
 
-// The launcher, with the reference console process.
-
 TEST(ConsoleLauncher, CommandLineAndAMissingExecutable) {
     const std::wstring id = L"zova-ax-t-{0A1B2C3D-0000-4000-8000-00000000ABCD}";
     EXPECT_EQ(L"\"C:\\Program Files\\v z\\velmora-zova.exe\" --parent-PID " + std::to_wstring(GetCurrentProcessId()) +
@@ -399,8 +392,7 @@ TEST_F(ConsoleStart, StartsFitsDeliversTearsDownAndAPersistentConsoleIsAttachedA
     TestWindow first(800, 600), other(320, 200);
     ComPtr<IDispatch> process, control;
     LogMark log;
-    // Modes with the top bit set, as a page may pass them: the console takes
-    // every value the control's command line can carry.
+    // Modes with the top bit set, as a page may pass them: the console takes any value the command line can carry.
     constexpr UINT kModes = 0x80000003u;
     ASSERT_EQ(S_OK, zova::StartConsoleAndCreateControl(NewId(), kModes, 2, 20, first.hwnd, RECT{0, 0, 800, 600},
                                                        sink.get(), process, control));
@@ -447,8 +439,7 @@ TEST_F(ConsoleStart, FailuresSayWhereTheStartStopped) {
         {L"no-ready", 700, false, E_FAIL,
          {"Unexpected wait result: 258", "Wait for moniker result failed", notStarted}},
         {L"no-ready", 20000, true, E_FAIL, {"Got WM_QUIT", "Wait for moniker result failed", notStarted}},
-        // A console that refuses its fault list ends at once, before it is
-        // ready: the start ends with it, not after the full wait.
+        // A console refusing its fault list ends before it is ready: the start ends with it, not after the full wait.
         {L"no-such-fault", 180000, false, E_FAIL,
          {"The console process ended before it was ready", "Wait for moniker result failed", notStarted}},
         {L"no-register", 180000, false, E_FAIL,

@@ -1,5 +1,4 @@
-// Driving the control in-process: fake or recording console objects and link,
-// a page's event sink, and a control set up with them.
+// Driving the control in-process: fake or recording console objects and link, a page's event sink, a control on them.
 #pragma once
 
 #include <functional>

@@ -1,6 +1,4 @@
-// The control in-process with its console link faked: startup's checks and refusals, what
-// it hands the link, what a failed start leaves, what destruction shuts down, how page
-// events are fired. Teardown, the console window and the event cut-off: endtoend_tests.
+// The control in-process with its console link faked (teardown, the console window, the event cut-off: endtoend_tests).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -23,7 +21,6 @@ using zova::test::PageSink;
 
 namespace {
 
-// The control's own window (320 x 200) in a top-level window of this thread.
 struct ControlWindow {
     HWND host = nullptr, window = nullptr;
     explicit ControlWindow(zova::ZOVAEmbeddedCtl& control) {
@@ -151,9 +148,8 @@ TEST(Control, DestructionShutsDownOnlyAConsoleOfItsOwn) {
 }
 
 TEST(Control, AShutdownOrTheWindowsEndWhileTheStartWaitsCancelsItCleanly) {
-    // The wait dispatches messages, so page script and window messages reach
-    // the control meanwhile. Whatever the start made is torn down again, the
-    // page hears E_ABORT, and the control is Idle: it starts again.
+    // The wait dispatches messages, so page script and window messages reach the control meanwhile. Whatever the
+    // start made is torn down again, the page hears E_ABORT, and the control is Idle: it starts again.
     const struct {
         const char* what;
         bool attach, destroyWindow;
@@ -263,12 +259,9 @@ TEST(Control, AFailingCallLeavesAFreshErrorObjectAndASucceedingOneNone) {
     EXPECT_EQ(L"startup: the console could not be started; the diagnostic log has the details", description.str());
 }
 
-// ------------------------------------------------------------ device details
-
 namespace {
 
-// A details answer: a one-dimensional array of VARIANTs with the given bounds,
-// element i the string texts[i] (elements past the texts are empty strings).
+// A details answer: a VARIANT array, bounds lower..upper, of the texts as strings (past the texts: empty strings).
 comfw::Variant DetailsAnswer(std::vector<std::wstring> texts, LONG lower = 0, LONG upper = 8) {
     comfw::Variant answer;
     answer.ptr()->vt = VT_ARRAY | VT_VARIANT;
@@ -342,8 +335,6 @@ TEST(DeviceDetails, WhatTheConsoleAnswersIsCheckedAndConvertedOrRefusedWithItsRe
               mark.NewMessages());
 }
 
-// ------------------------------------------------------------ console events
-
 // A started control whose console was handed the shipping event sink, `sink`.
 struct EventSink : testing::Test {
     void SetUp() override {
@@ -410,8 +401,6 @@ TEST_F(EventSink, AHandlerThatReleasesTheControlDoesNotDestroyItUnderTheDelivery
     EXPECT_TRUE(mark.Saw("Dropping onMessage: the control is gone"));
 }
 
-// --------------------------------------------------------------- page events
-
 TEST(PageEvents, FiringCallsEverySinkUpToItsBoundAndReturnsTheLastResult) {
     ComPtr<zova::ZOVAEmbeddedCtl> control;
     ASSERT_EQ(S_OK, zova::ZOVAEmbeddedCtl::Make(control));
@@ -426,8 +415,7 @@ TEST(PageEvents, FiringCallsEverySinkUpToItsBoundAndReturnsTheLastResult) {
     EXPECT_EQ(2u, a->events.size());
     EXPECT_EQ(2u, b->events.size());
 
-    // A sink that disconnects itself and connects newcomers: the rest of this
-    // firing still runs, and a slot beyond its bound waits for the next one.
+    // A sink unadvises itself and advises newcomers: this firing goes on; a slot beyond its bound waits for the next.
     PageSink::Make(c);
     a->during = [&](DISPID) {
         ComPtr<IConnectionPoint> point;
@@ -470,7 +458,7 @@ TEST(Control, ResultPointersAreCheckedBeforeTheGuardAndOutputsFollowTheirRules) 
                            c.getVirtualDeviceDetails(nullptr, nullptr)}) {
             EXPECT_EQ(E_POINTER, hr) << "call " << call++ << (held ? " with a console" : "");
         }
-        if (!held) ASSERT_EQ(S_OK, rig.Startup());
+        if (!held) { ASSERT_EQ(S_OK, rig.Startup()); }
     }
     ASSERT_EQ(S_OK, c.shutdown());
     // Without a console: widths are zeroed, the other outputs left alone.

@@ -1,5 +1,4 @@
-// Crashes on purpose after one line of output: the prefix must end a crashing
-// test program at once, with a failing status and its output kept.
+// Crashes after one line of output: the prefix must end a crashing test program at once, failing, its output kept.
 #include <cstdio>
 
 int main() {

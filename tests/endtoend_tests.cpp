@@ -1,7 +1,5 @@
-// The control in-process with its shipping link and the reference console process: the console window in the
-// control's window, teardown; the interfaces it answers; and the session, screen and input
-// operations, the console started once per fault configuration (none, results of another type, failing calls;
-// switches in ZOVA_CONSOLE_FAULTS, inherited by the console), every call going there and back.
+// The control in-process on its shipping link with the reference console: its window, teardown, the interfaces it
+// answers, and every session operation there and back under each console fault set (ZOVA_CONSOLE_FAULTS, inherited).
 #include <gtest/gtest.h>
 
 #include <olectl.h>
@@ -50,7 +48,6 @@ protected:
         }
         ::SetEnvironmentVariableW(L"ZOVA_CONSOLE_FAULTS", nullptr);
     }
-    // Starts the console and opens its process.
     HANDLE Start(const wchar_t* config) {
         Variant pid;
         if (rig.Startup(config) == S_OK &&
@@ -67,8 +64,7 @@ protected:
 
 TEST_F(EndToEnd, TheConsoleWindowLivesInTheControlsWindowAndFollowsIt) {
     ASSERT_NE(nullptr, Start(L""));
-    // The console made its window as the one child of the control's window,
-    // from its own process, covering the client area.
+    // The console's window: the one child of the control's window, from the console's process, over its client area.
     HWND consoleWindow = ConsoleWindowOf(rig.control->vm_control());
     ASSERT_TRUE(::IsWindow(consoleWindow));
     EXPECT_EQ(consoleWindow, ::GetWindow(window, GW_CHILD));
@@ -83,8 +79,7 @@ TEST_F(EndToEnd, TheConsoleWindowLivesInTheControlsWindowAndFollowsIt) {
     ASSERT_TRUE(::MoveWindow(window, 20, 10, 640, 480, TRUE));
     EXPECT_EQ((Place{0, 0, 640, 480}), PlaceOf(consoleWindow));
 
-    // A screen-size event refits a console window knocked out of place behind
-    // the control's back, before the page hears of it.
+    // A screen-size event refits a console window knocked out of place, before the page hears of it.
     ASSERT_TRUE(::MoveWindow(consoleWindow, 7, 9, 50, 40, TRUE));
     ASSERT_EQ((Place{7, 9, 57, 49}), PlaceOf(consoleWindow));
     Place placeWhenFired;
@@ -145,8 +140,6 @@ TEST_F(EndToEnd, DestroyingTheWindowOfAPersistentStartTearsDownAndKeepsTheConsol
     EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(process, 0));
 }
 
-// ------------------------------------------------------ the COM surface, without a console
-
 // What containers and scripts ask the control for, and some that would change a container's ways if answered. (That
 // every answer leads to all the others, with one identity, is ComObject's: olecontrol_tests.)
 TEST(Surface, AnswersTheInterfacesOfItsTableAndNoOthers) {
@@ -166,10 +159,7 @@ TEST(Surface, AnswersTheInterfacesOfItsTableAndNoOthers) {
         EXPECT_EQ(E_NOINTERFACE, control->QueryInterface(*iid, answer.put_void()));
 }
 
-// ------------------------------------------------------ session operations, with and without faults
-
 namespace {
-
 
 const wchar_t* const kFaults[3] = {
     nullptr,
@@ -240,16 +230,14 @@ const struct Row { const char* what; Op op; Outcome outcome[3]; } kRows[] = {
     {"sendCAD", Call(&Ctl::sendCAD), {{S_OK, kU}, {S_OK, kU}, {Itf(0x278), kU}}},
     {"CAD count", kCADCount, {{S_OK, 2}, {S_OK, 2}, {S_OK, 0}}},  // a failing call does nothing
     {"connectionState", kState, {{S_OK, ZOVA_CS_DISCONNECTED}, {kMismatch, kU}, {Itf(0x267), kU}}},
-    // GetFeatureFlags answers another type or fails: connect stops with that
-    // status and never calls Connect (which would fail with 0x80040265).
+    // GetFeatureFlags answers another type or fails: connect stops with its status, never calling Connect (0x80040265).
     {"connect", kConnect, {{S_OK, 10}, {kMismatch, 0}, {Itf(0x203), 0}}},
     {"connectionState", kState, {{S_OK, ZOVA_CS_CONNECTED}, {kMismatch, kU}, {Itf(0x267), kU}}},
     {"disconnect", Call(&Ctl::disconnect), {{S_OK, kU}, {S_OK, kU}, {Itf(0x266), kU}}},
     {"connectionState", kState, {{S_OK, ZOVA_CS_DISCONNECTED}, {kMismatch, kU}, {Itf(0x267), kU}}},
 };
 
-// A control started with the real console link and the console faults of
-// configuration F, shared by the suite's tests.
+// A control started on the real console link with the console faults of configuration F, shared by the suite's tests.
 template <int F> class Session : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -309,8 +297,7 @@ TEST_F(SessionOps, ConnectSendsTenArgumentsOfTheContractTypes) {
               LastConnectArgs(control->vm_control()));
     ASSERT_EQ(S_OK, control->disconnect());
 
-    // This console refuses a null host name; the control passes it on and the
-    // refusal back unchanged, and without the feature resolves no proxy.
+    // The control passes a null host on and this console's refusal back; without the feature it resolves no proxy.
     zova::test::LogMark mark;
     EXPECT_EQ(E_INVALIDARG,
               control->connect(nullptr, nullptr, VARIANT_FALSE, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));

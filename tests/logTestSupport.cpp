@@ -120,8 +120,7 @@ ProbeResult RunProbe(const std::vector<std::wstring>& args, const ProbeOptions& 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string ReadFileBytes(const std::wstring& path) {
-    // The runtime opens for reading with write sharing: the log's own process
-    // may still hold the file open for writing.
+    // The runtime opens for reading with write sharing: the log's own process may still hold the file for writing.
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

@@ -1,5 +1,4 @@
-// Test support for the log: a scratch temporary folder, the probe program run with that folder as its TEMP
-// (optionally under a small debugger that collects its debugger output), and reading a log file back.
+// The log's test support: a scratch TEMP folder, the probe program run with it (maybe under a debugger), file reading.
 #pragma once
 
 #include <windows.h>
@@ -12,8 +11,7 @@
 
 namespace zova::test {
 
-// A fresh folder under the real temporary folder, removed with its content at
-// destruction. Path() ends with a backslash, as GetTempPathW returns it.
+// A fresh folder in the real temporary folder, removed with its content; Path() ends in a backslash, as GetTempPathW's.
 class ScratchTemp {
 public:
     ScratchTemp();

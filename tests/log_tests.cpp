@@ -1,5 +1,4 @@
-// The log: line format, file life cycle across a whole process (through the
-// probe program; which configuration parses keep it) and the debugger mirror.
+// The log: line format, the file's life cycle across a whole process (through the probe program), the debugger mirror.
 #include "pluginlog/logLine.h"
 #include "tests/logTestSupport.h"
 
@@ -64,9 +63,8 @@ TEST(LogLine, FieldsAndMessage) {
     EXPECT_EQ(std::wstring(L"a\u00e9\u0080\n"), zova::log::WidenBytes("a\xe9\x80\n"));
 }
 
-// Deleted at exit unless an error report or the keep mark came, or a
-// ".keeplog" file or folder lies in the log folder; the folder stays. A file
-// an earlier process of the same id kept is never overwritten.
+// Deleted at exit unless an error report or the keep mark came, or a ".keeplog" file or folder lies in the log folder;
+// the folder stays. A file an earlier process of the same id kept is never overwritten.
 TEST(LogFile, KeepAndDeleteRules) {
     enum Before { kNothing, kMarkerFile, kMarkerFolder, kEarlierFile };
     struct Case { std::vector<std::wstring> args; Before before; bool kept; Lines messages; };
@@ -119,8 +117,7 @@ TEST_F(LogMirror, FileHasTheHeaderThenExactCrLfLinesAndTheDebuggerGetsEveryLine)
     ASSERT_TRUE(r.finished);
     const std::string data = ReadFileBytes(temp.LogFile(r.pid));
     ASSERT_EQ("\r\n", data.substr(data.size() - 2));
-    // The log lives in the probe's module, which the header names apart from
-    // the executable; ZOVA_REPORT passes the caller's file.
+    // The header names the log's module (the probe's DLL) apart from the program; ZOVA_REPORT passes the caller's file.
     Lines lines = SplitCrLfLines(data);
     const std::wstring module = ProgramFolder() + L"logprobe_module.dll";
     ExpectMatches({"Executable: " + Escaped(Narrow(ProbePath())), "DLL: " + Escaped(Narrow(module)), "",
@@ -133,11 +130,9 @@ TEST_F(LogMirror, FileHasTheHeaderThenExactCrLfLinesAndTheDebuggerGetsEveryLine)
     EXPECT_EQ(lines, r.debugOutput);
 }
 
-// Without a usable log file the log goes on for the debugger only; each of its
-// own failures is one call with the text and one with "\n".
+// Without a usable file the log goes on for the debugger only; each failure of its own is a call, then one with "\n".
 TEST_F(LogMirror, UnopenableFileLeavesDebuggerOnlyModeAndNothingIsDeleted) {
-    // A plain file where the log folder belongs: the folder cannot be made
-    // (183: ERROR_ALREADY_EXISTS) and the log file cannot be opened.
+    // A plain file where the log folder belongs: no folder (183: ERROR_ALREADY_EXISTS), so no log file either.
     options.beforeStart = [&](DWORD) { WriteFile(temp.LogDir(), "blocker"); };
     ProbeResult r = RunProbe({L"report", L"still seen"}, options);
     ASSERT_TRUE(r.finished);
@@ -153,9 +148,8 @@ TEST_F(LogMirror, NoTemporaryFolderLeavesDebuggerOnlyMode) {
     ExpectMatches({R"(GetTempPath failed: \d+)", "\n", kStamp + "still seen\n"}, r.debugOutput);
 }
 
-// Both header lines name a program path the runtime cannot convert: both writes
-// fail with EILSEQ (42). The runtime writes the path up to the failing
-// character; that partial line is ended, so the header keeps its three lines.
+// Both header lines name a program path the runtime cannot convert: both writes fail with EILSEQ (42). The runtime
+// writes the path up to the failing character; that partial line is ended, so the header keeps its three lines.
 TEST_F(LogMirror, HeaderPathTheTextConversionCannotExpressIsReportedAndSkipped) {
     const std::wstring folder = temp.Path() + L"\u63a2";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));

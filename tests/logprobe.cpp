@@ -1,10 +1,8 @@
-// A module that hosts the log, loaded by the logprobe program: the log opens
-// when the module loads (before main) and closes when it unloads (after main),
-// as in the control's module. The program's arguments are commands, in order:
+// A module that hosts the log, loaded by the logprobe program: the log opens when the module loads (before main) and
+// closes when it unloads (after main), as in the control's module. The program's arguments are commands, in order:
 //   log TEXT / report TEXT   a trace / an error report (write + keep) of TEXT
 //   keep                     the keep mark alone
-//   at SOURCE LINE N         "IEIsProtectedModeProcess failed: %d" with N, as
-//                            if written from SOURCE:LINE
+//   at SOURCE LINE N         "IEIsProtectedModeProcess failed: %d" with N, as if written from SOURCE:LINE
 //   config TEXT              parses TEXT as an advanced configuration string
 //   hold READY GO            sets event READY, then waits for event GO
 #include "plugin-common/utils.h"

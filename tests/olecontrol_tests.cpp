@@ -1,6 +1,5 @@
-// comfw: embedding support, with a probe control made of the OLE control mixins hosted by a hand-written container
-// that checks the call order a browser relies on; persistence; then the object model on the same probe: identity and
-// counting, aggregation, owners, object safety, connection point slots.
+// comfw's embedding support on a probe control made of its OLE control mixins, hosted by a hand-written container
+// that checks the call order a browser relies on; persistence and the object model on the same probe.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -47,7 +46,6 @@ ComPtr<I> Query(IUnknown* object) {
     return p;
 }
 
-// The control under test: every embedding mixin, the shared base, and hooks that record what reaches them.
 class ProbeControl
     : public comfw::ComObject<
           ProbeControl, comfw::DispatchFromTypeLib<IOleControlProbe>, comfw::ViewObjectExImpl<ProbeControl>,
@@ -86,8 +84,6 @@ public:
     RECT lastBounds{};
 };
 int ProbeControl::alive = 0;
-
-// ---- The hand-written container: one object is site and frame ----
 
 class Site final : public comfw::ComObject<Site, IOleClientSite, IOleInPlaceSite, IOleControlSite, IOleInPlaceFrame> {
 public:
@@ -167,8 +163,7 @@ public:
     STDMETHODIMP TranslateAccelerator(LPMSG, WORD) noexcept override { STUB(FrameAccelerator); return S_FALSE; }
 };
 
-// Also what QuickActivate hands over (IAdviseSinkEx). Notifications are about
-// the content aspect, for every part of it.
+// Also what QuickActivate hands over (IAdviseSinkEx). Notifications are about the content aspect, all of it.
 struct AdviseSinkProbe final : comfw::ComObject<AdviseSinkProbe, IAdviseSinkEx> {
     STDMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) noexcept override { STUB(OnDataChange); }
     STDMETHODIMP_(void) OnViewChange(DWORD aspect, LONG index) noexcept override {
@@ -247,7 +242,6 @@ protected:
         ASSERT_EQ(S_OK, DoVerb(verb));
         ASSERT_TRUE(probe->hwnd());
     }
-    // The calls an activation makes on the site and frame; with `ui`, those of UI activation too.
     static void ExpectActivation(bool ui) {
         Expect({"GetWindow", "CanInPlaceActivate", "OnInPlaceActivate", "GetWindowContext", "ShowObject"});
         if (ui) Expect({"OnUIActivate", "SetActiveObject", "SetBorderSpace", "OnFocus_TRUE"});
@@ -255,7 +249,6 @@ protected:
     static void ExpectDeactivation() { Expect({"OnUIDeactivate", "SetActiveObject", "OnInPlaceDeactivate", "OnClose"}); }
     HRESULT DoVerb(LONG verb) { return object->DoVerb(verb, nullptr, site.get(), 0, host.get(), &site->pos); }
 
-    // A visible top-level window to put the control in.
     comfw::unique_hwnd host{::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 400, 300,
                                               nullptr, nullptr, nullptr, nullptr)};
     ComPtr<Site> site;
@@ -268,8 +261,7 @@ protected:
 TEST_F(HandWrittenContainer, SitesLoadsActivatesAndMoves) {
     SiteLoadAndActivate(OLEIVERB_INPLACEACTIVATE);
 
-    // The site agreed, was told, gave its window context; ShowObject comes last
-    // and in-place activation alone does not make the control UI-active.
+    // The site agreed, was told, gave its window context, ShowObject last; in-place activation is not UI activation.
     EXPECT_LT(Position("CanInPlaceActivate"), Position("OnInPlaceActivate"));
     EXPECT_LT(Position("OnInPlaceActivate"), Position("GetWindowContext"));
     EXPECT_LT(Position("GetWindowContext"), Position("ShowObject"));
@@ -287,7 +279,6 @@ TEST_F(HandWrittenContainer, SitesLoadsActivatesAndMoves) {
     ASSERT_EQ(S_OK, Query<IOleInPlaceObject>(object.get())->SetObjectRects(&moved, &site->clip));
     EXPECT_EQ(RectOf(moved), PlaceInParent(child));
 
-    // Verbs beyond activation.
     EXPECT_EQ(OLEOBJ_S_INVALIDVERB, DoVerb(7));
     EXPECT_EQ(E_NOTIMPL, DoVerb(OLEIVERB_OPEN));
     ASSERT_EQ(S_OK, DoVerb(OLEIVERB_HIDE));
@@ -295,16 +286,14 @@ TEST_F(HandWrittenContainer, SitesLoadsActivatesAndMoves) {
     ASSERT_EQ(S_OK, DoVerb(OLEIVERB_SHOW));
     EXPECT_TRUE(::IsWindowVisible(child));
 
-    // A page torn down destroys the container's window first: the control's
-    // window goes with it and the control lets go of it.
+    // A page torn down destroys the container's window first: the control's goes with it and the control lets go.
     host.reset();
     EXPECT_EQ(1u, Count("WM_DESTROY"));
     EXPECT_EQ(nullptr, probe->hwnd());
 }
 
-// Close destroys the window (the control's hook sees WM_DESTROY first), tells the site and the advise sinks, and lets
-// the site save a dirty control when asked to. (Closing without saving: TearDown, where SaveObject is not expected and
-// this control is still dirty, the probe site having saved nothing.)
+// Close destroys the window (WM_DESTROY reaching the hook first), tells the site and advise sinks, and saves a dirty
+// control if asked. (Without saving: TearDown, where SaveObject is not expected though the control is still dirty.)
 TEST_F(HandWrittenContainer, CloseDestroysTheWindowAndSavesIfAsked) {
     SiteLoadAndActivate(OLEIVERB_INPLACEACTIVATE);
     const ComPtr<AdviseSinkProbe> sink = Made<AdviseSinkProbe>();
@@ -353,8 +342,7 @@ TEST_F(HandWrittenContainer, UiActivationGoesThroughSiteAndFrame) {
     ::SendMessageW(probe->hwnd(), WM_KILLFOCUS, 0, 0);
     EXPECT_NE(0u, Count("OnFocus_FALSE"));
 
-    // Deactivation in place leaves UI activity first and destroys the window;
-    // the site is still known, so activation makes a new window.
+    // Deactivating in place leaves UI activity, then destroys the window; the site still known, a verb makes a new one.
     SET_EXPECT(OnInPlaceDeactivate);
     ASSERT_EQ(S_OK, inPlace->InPlaceDeactivate());
     CHECK_CALLED(OnInPlaceDeactivate);
@@ -417,8 +405,6 @@ TEST_F(HandWrittenContainer, QuickActivateSetsSiteAndSinksAndAnswersTheStatus) {
     EXPECT_EQ(1u, events->ref_count());
 }
 
-// ---- Persistence of the property map: saved from one control, loaded into another ----
-
 class Persistence : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -469,9 +455,8 @@ TEST_F(Persistence, PropertyBagSavesTheMapAndLoadsOnlyIt) {
     EXPECT_EQ(3210u, bag->values[L"_cx"].get().ulVal);
     EXPECT_EQ(1234u, bag->values[L"_cy"].get().ulVal);
 
-    // Page parameters arrive as text, converted to the entry's type; others are never asked for. A value that does
-    // not convert (also one no unsigned number holds) keeps the old one and goes to the error log, if there is one;
-    // a missing one keeps the old one silently.
+    // Page parameters come as text, converted to the entry's type; others are never read. One that does not convert
+    // (or no unsigned number holds) keeps the old value and goes to the error log, if any; a missing one, silently.
     page->Set({{L"_cx", L"4321"}, {L"_cy", L"876"}, {L"color", L"red"}});
     ComPtr<IPersistPropertyBag> in = Query<IPersistPropertyBag>(loaded->identity());
     ASSERT_EQ(S_OK, in->Load(page.get(), page.get()));
@@ -486,8 +471,6 @@ TEST_F(Persistence, PropertyBagSavesTheMapAndLoadsOnlyIt) {
     EXPECT_EQ(SizeOf(4321, 876), SizeOf(loaded->extent()));
     EXPECT_EQ((std::vector<std::pair<std::wstring, SCODE>>{{L"_cx", DISP_E_TYPEMISMATCH}}), page->errors);
 }
-
-// ---- The object model, on the probe ----
 
 namespace {
 

@@ -8,7 +8,8 @@
 
 namespace zova::test {
 
-std::vector<std::string> OwnLogMessages() {
+// The messages (text after "]: ") of this process's log file, in order.
+static std::vector<std::string> OwnLogMessages() {
     // The runtime reads with write sharing: the log holds its file open for writing.
     std::ifstream file(std::filesystem::path(PluginLogFilePath()), std::ios::binary);
     std::vector<std::string> messages;

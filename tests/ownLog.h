@@ -6,9 +6,6 @@
 
 namespace zova::test {
 
-// The messages (text after "]: ") of this process's log file, in order.
-std::vector<std::string> OwnLogMessages();
-
 // Marks the current end of the log: messages after the mark are "new".
 class LogMark {
 public:

@@ -1,5 +1,4 @@
-// The folder of this test program, with its trailing backslash: the build's
-// bin folder, where every program and module of the build lies.
+// This program's folder, with its trailing backslash: the build's bin folder, holding all its programs and modules.
 #pragma once
 
 #include <windows.h>

@@ -1,7 +1,6 @@
-// Browser proxy resolution on the platform's own WinHTTP. Each case writes the user's proxy settings (read by
-// WinHttpGetIEProxyConfigForCurrentUser, once per process) and runs in a fresh process of this program, where a
-// control with the browser-proxy feature connects and the case checks Connect's tenth argument as the console link got
-// it, and the log. Auto-configuration scripts come from a Winsock server here.
+// Browser proxy resolution on the platform's WinHTTP. Each case writes the user's proxy settings (read once per process
+// by WinHttpGetIEProxyConfigForCurrentUser) and, in a fresh process of this program, checks the log and Connect's tenth
+// argument from a control with the browser-proxy feature. Auto-configuration scripts come from a Winsock server here.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -33,8 +32,7 @@ const wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\I
 const wchar_t kValue[] = L"DefaultConnectionSettings";
 constexpr DWORD kDirect = 1, kManual = 2, kScript = 4, kDetect = 8;  // flags of the settings
 
-// The settings value: 0x46, a counter, the flags, then proxy, bypass list and
-// script URL, each a byte count and narrow text, then padding.
+// The settings value: 0x46, a counter, the flags, then proxy, bypass list and script URL (byte count, text), padding.
 std::vector<BYTE> Settings(DWORD flags, const std::string& proxy, const std::string& bypass, const std::string& url) {
     std::vector<BYTE> out;
     auto dword = [&out](size_t v) { for (int shift = 0; shift < 32; shift += 8) out.push_back(BYTE(v >> shift)); };
@@ -168,8 +166,7 @@ comfw::Bstr Text(const std::wstring& text) { return comfw::Bstr::Attach(::SysAll
 // A string argument's text ("null": a null string; "?": no such argument or another type).
 std::string Shown(const VARIANT* v) { return !v || v->vt != VT_BSTR ? "?" : v->bstrVal ? Narrow(v->bstrVal) : "null"; }
 
-// A control on the console link's stand-in, with the browser-proxy feature, connects to each host: Connect's tenth
-// argument each time.
+// A control with the browser-proxy feature, on the link's stand-in, connects to each host: Connect's tenth arguments.
 Lines Connect(const ProxyCase& c, const std::vector<std::wstring>& hosts) {
     zova::test::ControlRig rig;
     rig.link.process->AnswerUI4(ZOVA_DISPID_GET_FEATURE_FLAGS, zova::kFeatureUseBrowserProxy);

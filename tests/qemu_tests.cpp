@@ -1,6 +1,5 @@
-// End to end against a real VM: the control (as a page drives it) starts the reference console, which connects over
-// RFB to a QEMU guest running memtest86+ that scripts/with-qemu started; the guest's monitor pauses it and dumps its
-// screen for an exact comparison.
+// End to end with a real VM: the control starts the reference console, which connects over RFB to a QEMU guest running
+// memtest86+ (from scripts/with-qemu), whose monitor pauses it and dumps its screen for an exact comparison.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -114,14 +113,12 @@ TEST_F(QemuGuest, ThePageSeesTypesIntoAndLosesTheGuest) {
         << "the console's frame differs";
     ASSERT_TRUE(monitor.Command("cont"));
 
-    // Disconnect and connect again.
     ASSERT_EQ(S_OK, rig.control->disconnect());
     EXPECT_EQ((Events{L"2: ui4 1, " + who + L", bool -1, ''"}), Take(1));
     ASSERT_EQ(S_OK, Connect(vnc, L"secret"));
     EXPECT_EQ(3u, Take(3).size());
 
-    // Esc typed into the console window reaches memtest86+, which restarts
-    // the machine; QEMU (-no-reboot) ends, and the page hears why.
+    // Esc typed into the console window makes memtest86+ restart: QEMU (-no-reboot) ends, and the page hears why.
     const HWND console = zova::test::ConsoleWindowOf(rig.control->vm_control());
     ASSERT_TRUE(console);
     ::PostMessageW(console, WM_KEYDOWN, VK_ESCAPE, 0x00010001);

@@ -1,11 +1,8 @@
-// The module as a COM server: its exports, what registration writes and what unregistration removes, with the
-// platform's regsvr32 and registrar; and its type library, embedded and registered: widl's, with the enum members'
-// help strings added. The module is left registered for the page tests that follow.
+// The module as a COM server, through the platform's regsvr32 and registrar, and its type library: widl's plus the
+// enum members' help strings. The module is left registered for the page tests that follow.
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <objsafe.h>
-#include <ocidl.h>
 #include <oleauto.h>
 
 #include <string>
@@ -86,8 +83,7 @@ TEST(Module, RegistrationWritesTheClassAndUnregistrationLeavesOnlyClsid) {
 }
 
 TEST(Version, AProgramWithoutTheVersionResourceStillHearsTheBuiltVersion) {
-    // This test program links the control but not its resources: the module's
-    // version block cannot be read, and getVersion still answers in full.
+    // This program links the control without its resources: no version block to read, yet getVersion answers in full.
     comfw::ComPtr<zova::ZOVAEmbeddedCtl> control;
     ASSERT_EQ(S_OK, zova::ZOVAEmbeddedCtl::Make(control));
     comfw::Bstr version;

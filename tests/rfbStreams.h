@@ -1,6 +1,4 @@
-// Server byte streams for the RFB client's tests: a builder for what a
-// server sends, and a memory stream that plays it to the client and keeps
-// what the client writes.
+// RFB server bytes for tests: a builder, and a memory stream that plays them to the client and keeps what it writes.
 #pragma once
 
 #include <cstdint>
@@ -61,8 +59,7 @@ struct MemoryStream final : rfb::ByteSource, rfb::ByteSink {
     }
 };
 
-// ZRLE data as a server compresses it: one zlib stream through all the
-// rectangles of a connection, flushed at the end of each.
+// ZRLE data as a server compresses it: one zlib stream through a connection's rectangles, flushed at each one's end.
 class Deflater {
 public:
     Deflater();

@@ -1,6 +1,5 @@
-// An RFB server of the tests' own, for what a real one will not do on
-// demand: it listens on a free loopback port and runs a test's script with
-// the one client that connects, on a thread of its own.
+// An RFB server of the tests' own, for what a real one will not do on demand: on a free loopback port, it runs a
+// test's script with the one client that connects, on a thread of its own.
 #pragma once
 
 #include <winsock2.h>
@@ -19,7 +18,6 @@ public:
     void Send(const std::vector<uint8_t>& bytes);
     // Exactly n bytes, or fewer if the client closed or `timeoutMs` passed.
     std::vector<uint8_t> Receive(size_t n, DWORD timeoutMs = 5000);
-    // Drops the connection.
     void Close() noexcept;
 
 private:

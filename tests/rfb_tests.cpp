@@ -1,6 +1,4 @@
-// The console's RFB client without a network: DES against the standard's vectors, the handshake and every encoding
-// from memory, malformed server streams (randomly damaged ones: fuzz_inputs), the client's messages, the endpoint
-// policy, the key map.
+// The console's RFB client from memory, without a network (randomly damaged server streams: fuzz_inputs).
 #include <gtest/gtest.h>
 
 #include "tests/rfbStreams.h"
@@ -39,7 +37,6 @@ TEST(Des, EncryptsTheStandardVectors) {
     }
 }
 
-// The client's outcome for a server stream: "ok", or the error kind and text.
 struct Outcome {
     int kind = kNone;
     std::string text;
@@ -109,8 +106,7 @@ TEST(RfbHandshake, SpeaksEachVersionAndSecurityTypeAndReportsRefusals) {
         EXPECT_EQ("vm-42", client.desktopName());
         const std::string sent(stream.out.begin(), stream.out.end());
         ASSERT_EQ(c.answer, sent.substr(0, c.answer.size()));
-        // Then the VNC answer (16 bytes), shared, SetPixelFormat (20),
-        // SetEncodings with five (24) and a full update request (10).
+        // Then the VNC answer (16 bytes), shared, SetPixelFormat (20), SetEncodings of five (24), update request (10).
         const size_t vnc = c.answer.back() == '\x02' ? 16 : 0;
         ASSERT_EQ(c.answer.size() + vnc + 1 + 20 + 24 + 10, sent.size());
         EXPECT_EQ('\x01', sent[c.answer.size() + vnc]);
@@ -221,8 +217,7 @@ TEST(RfbMessages, ExtendedDesktopSizeOffersResizingAndReportsARefusal) {
     client.SendPointer(300, 20, 1 | 8);
     client.SendCutText("hi");
     client.RequestUpdate(true);
-    // SetDesktopSize names the server's screen id (9); then KeyEvent,
-    // PointerEvent, ClientCutText, FramebufferUpdateRequest.
+    // SetDesktopSize names the server's screen id (9); then KeyEvent, PointerEvent, ClientCutText, an update request.
     EXPECT_EQ("FB00032002580100" "000000090000000003200258" "00000000"
               "0401000000" "00FFE3" "05" "09012C0014" "06000000" "00000002" "6869" "0301000000000004" "0004",
               Hex(stream.out.data(), stream.out.size()));

@@ -1,11 +1,8 @@
-// sitedialog REPORT [--pause MS] ANSWER...: answers the site access dialogs
-// of another process, one ANSWER each, in the order they appear, after
-// writing one line per dialog to REPORT (UTF-8):
+// sitedialog REPORT [--pause MS] ANSWER...: answers the site access dialogs of another process, one ANSWER each, in
+// the order they appear, after writing one line per dialog to REPORT (UTF-8):
 //   PROTOCOL|HOSTNAME|PORT ticked|cleared 'DENY CAPTION' focus:deny|other
-// ANSWER: allow, allow-remember (the box cleared first), deny, esc (Escape on
-// the focused control), close (the close box), timeout (no answer; adds
-// "countdown 10 9 ... 1 after N s"). --pause MS leaves each dialog alone that
-// long first.
+// ANSWER: allow, allow-remember (the box cleared first), deny, esc (Escape on the focused control), close (the close
+// box), timeout (no answer; adds "countdown 10 9 ... 1 after N s"). --pause MS leaves each dialog alone so long first.
 // Exit status 0 when every answer found its dialog and the dialog closed.
 #include <windows.h>
 #include <shellapi.h>

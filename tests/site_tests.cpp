@@ -1,8 +1,7 @@
-// Site access control. This program runs under a name that contains "IExplore.EXE" (in mixed case), so the control in
-// it takes it for the browser and guards its client-device operations. The pages run in the page host's browser-named
-// copy (iexplore.exe), their origin from --url; the dialogs that the pages' controls show are read and answered from
-// another process by sitedialog. Every case starts from the real settings file in the prefix's profile folder, set up
-// as the case needs.
+// Site access control. This program's name contains "IExplore.EXE" (in mixed case), so the control in it takes it for
+// the browser and guards its client-device operations. Pages run in the page host's browser-named copy (iexplore.exe),
+// their origin from --url; sitedialog answers their dialogs from another process. Each case starts from the real
+// settings file in the prefix's profile folder, set up as the case needs.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -123,8 +122,6 @@ PageRun RunPage(const std::wstring& url, const std::wstring& steps, const std::w
 
 const char kShown[] = " ticked 'Deny (automatic in 10 seconds)' focus:deny";
 
-// ------------------------------------------------------- the settings object
-
 // First in this program: the first use of the process's settings is here.
 TEST(Settings, FirstUseFromManyThreadsHandEditedValuesAndSitesOtherProcessesRemember) {
     SetSettings("{\"auth\": {\"https:,one,\": \"1\", \"https:,two,\": \"false\", \"https:,three,\": \"no\",\n"
@@ -176,10 +173,7 @@ TEST(Settings, FirstUseFromManyThreadsHandEditedValuesAndSitesOtherProcessesReme
               SettingsBytes());
 }
 
-// --------------------------------------------------------------- the origin
-
-// A strict double of the browser's client site: GetContainer alone is
-// expected, and gives a container that is no HTML document, or fails.
+// A strict double of the browser's client site: only GetContainer is expected; it gives a non-HTML container, or fails.
 class FakeSite final : public comfw::ComObject<FakeSite, IOleClientSite, IOleContainer> {
 public:
     HRESULT container = S_OK;
@@ -202,8 +196,7 @@ public:
     ZOVA_UNEXPECTED(STDMETHODIMP LockContainer(BOOL))
 };
 
-// Without an origin every client-device operation is refused at once, ahead
-// of its result pointer, its arguments and the console guard: no dialog.
+// Without an origin each client-device operation is refused first, before any pointer, argument or console check.
 TEST(PageOrigin, WithoutASiteOrAnHTMLDocumentTheDevicesAreRefusedAndTheFailureReported) {
     const struct {
         bool site;
@@ -249,8 +242,6 @@ TEST(Probes, AFailedProtectedModeQueryIsReportedAndAnAnswerIsKept) {
     EXPECT_THAT(LogOf(page.pi.dwProcessId), testing::Contains("IEIsProtectedModeProcess failed: -2147467259"));
 }
 
-// ---------------------------------------------------------- the dialog
-
 // (What each answer decides: the SiteAccess pages, whose dialogs another process answers.)
 TEST(ConfirmDialog, IsOwnedByTheActiveWindow) {
     HWND owner = ::CreateWindowExW(0, L"STATIC", L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
@@ -271,8 +262,6 @@ TEST(ConfirmDialog, IsOwnedByTheActiveWindow) {
     ::KillTimer(nullptr, timer);
     ::DestroyWindow(owner);
 }
-
-// -------------------------------------------------- pages in the "browser"
 
 TEST(SiteAccess, EachAnswerDecidesAsTheUserMeantAndOnlyARememberedAllowOutlivesTheProcess) {
     SetSettings("(none)");
@@ -295,9 +284,8 @@ TEST(SiteAccess, EachAnswerDecidesAsTheUserMeantAndOnlyARememberedAllowOutlivesT
     EXPECT_EQ(Lines{"connect allowed"}, run.out);
 }
 
-// A settings file that cannot be read (here a folder; a malformed one: fuzz/settingsFuzz.cpp) is left as it was;
-// without a profile folder (its parent made a file, so the folder cannot be made) nothing is read or written.
-// Either way the allow holds for the process and is reported.
+// An unreadable settings file (here a folder; a malformed one: fuzz/settingsFuzz.cpp) is left as it was; without a
+// profile folder (its parent a file) nothing is read or written. Either way the allow holds for the process, reported.
 TEST(SiteAccess, AnUnreadableFileIsNeverWrittenOverAndWithoutAProfileNothingIsWritten) {
     const std::wstring wide = SettingsPath();
     const std::string path(wide.begin(), wide.end()), kept = "left as it is, since it cannot be read: ";

@@ -1,8 +1,6 @@
-// Strict test doubles in the manner of Wine's conformance tests. A stub says
-// CHECK_EXPECT(name) when it may be called once, CHECK_EXPECT2(name) when it
-// may be called any number of times; a call the test did not SET_EXPECT fails
-// the test at once. CHECK_CALLED(name) fails when an expected call never
-// came, and clears the expectation.
+// Strict test doubles in the manner of Wine's conformance tests. A stub says CHECK_EXPECT(name) when it may be called
+// once, CHECK_EXPECT2(name) when any number of times; a call the test did not SET_EXPECT fails the test at once.
+// CHECK_CALLED(name) fails when an expected call never came, and clears the expectation.
 #pragma once
 
 #include <gtest/gtest.h>

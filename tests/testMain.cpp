@@ -1,5 +1,4 @@
-// Every test executable runs its tests on one OLE apartment thread, as the
-// control runs in the browser.
+// Every test executable runs its tests on one OLE apartment thread, as the control runs in the browser.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <ole2.h>

@@ -1,6 +1,5 @@
-// The page host's probe control, made of comfw's control mixins. It records the container's calls that pages check
-// and answers script with that record, its document's location, its window's place, and events fired at once or from
-// its window's message queue.
+// The page host's probe control, of comfw's control mixins: it records the container's calls that pages check, tells
+// script that record, its document's location and its window's place, and fires events at once or from its window.
 #include <windows.h>
 #include <mshtml.h>
 #include <deque>
@@ -104,8 +103,7 @@ public:
         Step(std::wstring(which) + L"(" + std::to_wstring(mask) + L"/" + std::to_wstring(enabled) + L")");
         return ObjectSafetyImpl::SetInterfaceSafetyOptions(riid, mask, enabled);
     }
-    // Unlike the mixin's Load (untyped reads), asks for _cx, _cy and count as
-    // numbers, so that the page's bag converts the text or fails to.
+    // Unlike the mixin's untyped reads, asks for _cx, _cy and count as numbers: the page's bag converts text or fails.
     STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) noexcept override {
         Step(L"Load");
         if (!bag) return E_POINTER;
