@@ -54,15 +54,9 @@ void Pump() {
 
 // A sink that counts the events it is given, nothing more: the floor's sink,
 // and the page's side of the control's events.
-struct CountingSink final : comfw::ComObject<CountingSink, comfw::DispatchByIdOnly<IDispatch>> {
+struct CountingSink final
+    : comfw::ComObject<CountingSink, comfw::DispatchByIdOnly<_IVelmoraEmbeddedRemoteConsoleEvents>> {
     long events = 0;
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
-        if (!ppv || !::IsEqualIID(riid, DIID__IVelmoraEmbeddedRemoteConsoleEvents))
-            return ComObject::QueryInterface(riid, ppv);
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override {
         ++events;
         return S_OK;
