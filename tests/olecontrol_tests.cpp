@@ -13,6 +13,7 @@
 #include "comfw/bstr.h"
 #include "comfw/classFactory.h"
 #include "comfw/oleControl.h"
+#include "comfw/scopeExit.h"
 #include "comfw/uniqueAny.h"
 #include "comfw/variant.h"
 #include "tests/consoleTestSupport.h"
@@ -188,24 +189,6 @@ struct EventSinkProbe final : comfw::ComObject<EventSinkProbe, comfw::DispatchBy
         return Stub("EventInvoke");
     }
 };
-
-// The probe's miscellaneous status, as a registration would write it.
-class ProbeClassRegistration : public ::testing::Environment {
-public:
-    void SetUp() override {
-        wchar_t clsid[40];
-        ::StringFromGUID2(CLSID_OleControlProbe, clsid, 40);
-        key_ = std::wstring(L"Software\\Classes\\CLSID\\") + clsid;
-        const std::wstring misc = std::to_wstring(kRegisteredMiscStatus);  // for DVASPECT_CONTENT
-        ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (key_ + L"\\MiscStatus\\1").c_str(), nullptr,
-                                                   REG_SZ, misc.c_str(), (misc.size() + 1) * sizeof(wchar_t)));
-    }
-    void TearDown() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key_.c_str()); }
-
-private:
-    std::wstring key_;
-};
-const auto* const g_registration = ::testing::AddGlobalTestEnvironment(new ProbeClassRegistration);
 
 // Comparable forms of sizes and rectangles, printed on failure.
 std::pair<LONG, LONG> SizeOf(LONG cx, LONG cy) { return {cx, cy}; }
@@ -385,6 +368,14 @@ TEST_F(HandWrittenContainer, ViewDrawsThroughTheHookAndNotifiesItsSink) {
 }
 
 TEST_F(HandWrittenContainer, QuickActivateSetsSiteAndSinksAndAnswersTheStatus) {
+    // The probe's miscellaneous status for the content aspect, as a registration would write it.
+    wchar_t clsid[40];
+    ::StringFromGUID2(CLSID_OleControlProbe, clsid, 40);
+    const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + clsid;
+    const std::wstring misc = std::to_wstring(kRegisteredMiscStatus);
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (key + L"\\MiscStatus\\1").c_str(), nullptr, REG_SZ,
+                                               misc.c_str(), (misc.size() + 1) * sizeof(wchar_t)));
+    const auto unregister = comfw::scope_exit([&] { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str()); });
     const ComPtr<AdviseSinkProbe> viewSink = Made<AdviseSinkProbe>();
     const ComPtr<EventSinkProbe> events = Made<EventSinkProbe>();
     QACONTAINER container{sizeof(container), site.get(), viewSink.get(), nullptr, events->identity(),
@@ -493,13 +484,10 @@ TEST(ComObject, QueryInterfaceKeepsIdentityCountsAndDestroysAtZero) {
     {
         ComPtr<ProbeControl> probe;
         ASSERT_EQ(S_OK, ProbeControl::Make(probe));
-        ComPtr<IUnknown> viaInfo, viaWindow;
-        ComPtr<IProvideClassInfo2> info;
-        ComPtr<IOleWindow> window;
-        ASSERT_EQ(S_OK, probe.query(info));
-        ASSERT_EQ(S_OK, probe.query(window));
-        ASSERT_EQ(S_OK, info->QueryInterface(IID_IUnknown, viaInfo.put_void()));
-        ASSERT_EQ(S_OK, window->QueryInterface(IID_IUnknown, viaWindow.put_void()));
+        const ComPtr<IProvideClassInfo2> info = Query<IProvideClassInfo2>(probe->identity());
+        ComPtr<IOleWindow> window = Query<IOleWindow>(probe->identity());
+        const ComPtr<IUnknown> viaInfo = Query<IUnknown>(info.get()), viaWindow = Query<IUnknown>(window.get());
+        ASSERT_TRUE(viaInfo);
         EXPECT_EQ(viaInfo.get(), viaWindow.get());
         EXPECT_EQ(5u, probe->ref_count());
 
