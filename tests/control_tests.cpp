@@ -49,7 +49,6 @@ TEST(Control, StartupChecksPointerThenHeldThenMessageModeAndRefusesWhileHeldOrWa
     ControlRig rig;
     EXPECT_EQ(E_POINTER, rig.control->startup(2, static_cast<ZOVA_MessageMode>(0), nullptr, nullptr));
     for (int mode : {0, 4}) EXPECT_EQ(E_INVALIDARG, rig.Startup(nullptr, 2, mode)) << "message mode " << mode;
-    EXPECT_EQ(0, rig.link.starts);
 
     // A start still waiting for its console counts as held.
     HRESULT nestedStart = S_OK, nestedAttach = S_OK;
@@ -65,7 +64,6 @@ TEST(Control, StartupChecksPointerThenHeldThenMessageModeAndRefusesWhileHeldOrWa
     EXPECT_EQ(E_FAIL, rig.Startup(nullptr, 2, 9));
     EXPECT_EQ(E_FAIL, rig.control->attach(nullptr));
     EXPECT_EQ(1, rig.link.starts);
-    EXPECT_EQ(0, rig.link.attaches);
 }
 
 TEST(Control, StartupHandsTheLinkAnInstanceIdModesAndConfiguredFeatures) {
@@ -82,8 +80,7 @@ TEST(Control, StartupHandsTheLinkAnInstanceIdModesAndConfiguredFeatures) {
         ControlRig rig;
         ASSERT_EQ(S_OK, rig.Startup(row.config, row.modes, row.messageMode));
         const std::wstring id = rig.id.str();
-        EXPECT_EQ(48u, id.size());  // a GUID in upper-case registry form follows (pages/events.html)
-        EXPECT_EQ(row.prefix, id.substr(0, 11));
+        EXPECT_EQ(row.prefix, id.substr(0, 11));  // a GUID in upper-case registry form follows: pages/events.html
         EXPECT_EQ(id, rig.link.lastId);
         EXPECT_EQ(row.modes, rig.link.lastModes);
         EXPECT_EQ(row.messageMode, rig.link.lastMessageMode);
@@ -297,8 +294,6 @@ TEST(DeviceDetails, WhatTheConsoleAnswersIsCheckedAndConvertedOrRefusedWithItsRe
         ULONG type;
     } rows[] = {
         {"type text 4", with(1, L"4"), nullptr, VARIANT_TRUE, 4},
-        {"flag True", with(3, L"True"), nullptr, VARIANT_FALSE, 2},
-        {"flag 1", with(3, L"1"), nullptr, VARIANT_FALSE, 2},
         {"flag true with a NUL inside", with(3, std::wstring(L"true\0x", 6)), nullptr, VARIANT_FALSE, 2},
         {"not an array", comfw::Variant::OwnBstr(::SysAllocString(L"cd-1")), "Unexpected type returned from ZOVA: 8"},
         {"bounds 0..9", DetailsAnswer(good, 0, 9), "Unexpected details size returned from ZOVA: (1, 0, 9)"},
