@@ -1,8 +1,8 @@
-// sitedialog REPORT [--pause MS] ANSWER...: answers the site access dialogs of another process, one ANSWER each, in
+// sitedialog REPORT ANSWER...: answers the site access dialogs of another process, one ANSWER each, in
 // the order they appear, after writing one line per dialog to REPORT (UTF-8):
 //   PROTOCOL|HOSTNAME|PORT ticked|cleared 'DENY CAPTION' focus:deny|other
 // ANSWER: allow, allow-remember (the box cleared first), deny, esc (Escape on the focused control), close (the close
-// box), timeout (no answer; adds "countdown 10 9 ... 1 after N s"). --pause MS leaves each dialog alone so long first.
+// box), timeout (no answer; adds "countdown 10 9 ... 1 after N s").
 // Exit status 0 when every answer found its dialog and the dialog closed.
 #include <windows.h>
 #include <shellapi.h>
@@ -49,9 +49,7 @@ int main() {
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     FILE* report = argc > 1 ? _wfopen(argv[1], L"wb") : nullptr;
     if (!report) return 2;
-    const bool paused = argc > 3 && wcscmp(argv[2], L"--pause") == 0;
-    const DWORD pause = paused ? _wtoi(argv[3]) : 0;
-    for (int i = paused ? 4 : 2; i < argc; ++i) {
+    for (int i = 2; i < argc; ++i) {
         const std::wstring answer = argv[i];
         HWND dialog = nullptr;
         for (DWORD start = GetTickCount(); !dialog && GetTickCount() - start < 30000; Sleep(20)) dialog = OpenDialog();
@@ -64,7 +62,6 @@ int main() {
                      SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED ? "ticked" : "cleared", Text(deny).c_str(),
                      FocusOf(dialog) == deny ? "deny" : "other");
         std::fflush(report);
-        Sleep(pause);
         if (answer == L"allow-remember") SendMessageW(box, BM_CLICK, 0, 0);
         if (answer == L"allow" || answer == L"allow-remember") SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
         if (answer == L"deny") SendMessageW(deny, BM_CLICK, 0, 0);

@@ -28,12 +28,8 @@ namespace {
 using Lines = std::vector<std::string>;
 using comfw::ComPtr;
 
-// A Unix path of the build as the prefix sees it.
-std::wstring Windows(const char* unixPath) {
-    std::wstring out = L"Z:";
-    for (const char* c = unixPath; *c; ++c) out += *c == '/' ? L'\\' : wchar_t(*c);
-    return out;
-}
+// The test pages as the prefix sees the build's folders: under drive Z:, the Unix root.
+const std::wstring kPages = L"Z:" ZOVA_TEST_PAGES L"\\";
 
 std::wstring SettingsPath() {
     wchar_t profile[MAX_PATH];
@@ -113,8 +109,8 @@ PageRun RunPage(const std::wstring& url, const std::wstring& steps, const std::w
                 const wchar_t* page = L"siteAccess.html") {
     const std::wstring report = Child::NewFile();
     Child driver(L"sitedialog.exe", L"\"" + report + L"\" " + answers);
-    Child host(L"iexplore.exe", L"--timeout 50 " + (url.empty() ? L"" : L"--url " + url) + L" \"" +
-                                    Windows(ZOVA_TEST_PAGES) + L"\\" + page + L"\" -- " + steps);
+    Child host(L"iexplore.exe", L"--timeout 50 " + (url.empty() ? L"" : L"--url " + url) + L" \"" + kPages + page +
+                                    L"\" -- " + steps);
     EXPECT_EQ(0u, host.ExitCodeWithin(60000)) << "page exit status (259: still running)";
     EXPECT_EQ(0u, driver.ExitCodeWithin(15000)) << "sitedialog exit status: every answer found its dialog";
     return PageRun{ReadLines(host.out), ReadLines(report), LogOf(host.pi.dwProcessId)};
@@ -235,7 +231,7 @@ TEST(PageOrigin, WithoutASiteOrAnHTMLDocumentTheDevicesAreRefusedAndTheFailureRe
 // third call does not ask. (The test's entry lets a native ieframe.dll load: WINEDLLOVERRIDES ieframe=n.)
 TEST(Probes, AFailedProtectedModeQueryIsReportedAndAnAnswerIsKept) {
     ::SetEnvironmentVariableW(L"ZOVA_PROTECTED_MODE", L"fail yes no");
-    Child page(L"protected\\pagehost.exe", L"\"" + Windows(ZOVA_TEST_PAGES) + L"\\protectedMode.html\"");
+    Child page(L"protected\\pagehost.exe", L"\"" + kPages + L"protectedMode.html\"");
     EXPECT_EQ(0u, page.ExitCodeWithin(30000));
     ::SetEnvironmentVariableW(L"ZOVA_PROTECTED_MODE", nullptr);
     EXPECT_EQ(Lines{"-2147467259 true true"}, ReadLines(page.out));
