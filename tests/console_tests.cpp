@@ -85,9 +85,8 @@ struct RecordingSink final : comfw::ComObject<RecordingSink, comfw::DispatchById
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                         UINT*) noexcept override {
         std::string args;
-        for (UINT i = params ? params->cArgs : 0; i > 0; --i) {
+        for (UINT i = params ? params->cArgs : 0; i > 0; --i)
             args += (args.empty() ? "" : ",") + Show(params->rgvarg[i - 1]);
-        }
         calls.push_back(std::to_string(id) + (flags == DISPATCH_METHOD ? "(" : "[not a method](") + args + ")");
         return S_OK;
     }
@@ -146,15 +145,16 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(console->object);
         ASSERT_TRUE(vm = MakeControl(console->object.get(), window.hwnd, sink.get()));
+        c = vm.get();
     }
     void TearDown() override { if (vm) CallConsole(vm.get(), ZOVA_DISPID_DELETE); }
     TestWindow window;
     ComPtr<RecordingSink> sink = Made<RecordingSink>();
     ComPtr<IDispatch> vm;
+    IDispatch* c = nullptr;  // vm, as the calls take it
 };
 
 TEST_F(SharedConsole, AnswersEveryOperationWithTheContractTypesAndRaisesItsEvents) {
-    IDispatch* c = vm.get();
     EXPECT_EQ("UI4:" + std::to_string(kFeatures), Ask(console->object.get(), ZOVA_DISPID_GET_FEATURE_FLAGS));
 
     // Connect: every argument is kept as it came (across processes the marshaller makes a null proxy empty). Its
@@ -196,7 +196,6 @@ TEST_F(SharedConsole, AnswersEveryOperationWithTheContractTypesAndRaisesItsEvent
 }
 
 TEST_F(SharedConsole, ListsDetailsAndConnectsDevices) {
-    IDispatch* c = vm.get();
     // Lists: keys by type mask, in table order. Details: nine texts, numbers unsigned decimal, flags true/false.
     // (A change's events, as the page gets them: pages/events.html.)
     const auto virtualKeys = [&](ULONG mask) { return Ask(c, ZOVA_DISPID_GET_VIRTUAL_DEVICES, UI4(mask)); };
@@ -233,7 +232,6 @@ TEST_F(SharedConsole, ListsDetailsAndConnectsDevices) {
 }
 
 TEST_F(SharedConsole, EventsComeAfterTheCallInOrderAndOnlyWhileAdvised) {
-    IDispatch* c = vm.get();
     // Raised after the operation's call has returned: an event raised inside it would reach the sink at once.
     ASSERT_EQ(S_OK, CallConsole(c, ZOVA_DISPID_SET_FULLSCREEN, Bool(true)));
     EXPECT_TRUE(sink->calls.empty());
@@ -286,13 +284,12 @@ void Greet(RfbPeer& peer) {
     peer.Receive(16);
     peer.Send(Bytes().U32(0).v);
     peer.Receive(1);  // shared
-    peer.Send(Bytes().U16(32).U16(16).Raw(std::string(16, '\0')).Text("vm-42").v);
+    peer.Send(Bytes().Init(32, 16).v);
     peer.Receive(20 + 24 + 10);  // pixel format, encodings, first update request
 }
 
 // (The pixels that the console holds for a real VM: qemu_tests; each encoding: rfb_tests.)
 TEST_F(SharedConsole, DrivesARealVmOverRfb) {
-    IDispatch* c = vm.get();
     std::vector<uint8_t> keys, pointer;
     RfbTestServer server([&](RfbPeer& peer) {
         Greet(peer);
@@ -302,7 +299,7 @@ TEST_F(SharedConsole, DrivesARealVmOverRfb) {
         peer.Receive(10);
     });
     const std::string host = "127.0.0.1:" + std::to_string(server.port());
-    ASSERT_EQ(S_OK, Connect(c, server.endpoint().c_str(), nullptr));
+    ASSERT_EQ(S_OK, Connect(c, std::wstring(host.begin(), host.end()).c_str(), nullptr));
     EXPECT_EQ((Strings{"1(UI4:2,'" + host + "','dc-west','vm-42',true,'')", "0(UI4:1,'Connected to " + host + "')",
                        "3(I4:32,I4:16)"}),
               sink->Take(3));
@@ -352,7 +349,6 @@ TEST_F(SharedConsole, DrivesARealVmOverRfb) {
 // Every end of an RFB session reaches the page through RfbLink::Ended: in the handshake (qemu_tests' wrong
 // password) as in a running session (above); the RFB client's reasons: rfb_tests.
 TEST_F(SharedConsole, RefusesAnEndpointOutsideItsPolicyAndGoesOn) {
-    IDispatch* c = vm.get();
     // Outside loopback without a policy value: refused before any connection, naming the policy.
     const std::string policy = "The console's endpoint policy (AllowedEndpoints) is not set, which allows loopback "
                                "addresses only, not host-01.lab.example:5900";

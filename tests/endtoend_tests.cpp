@@ -31,8 +31,7 @@ const auto PlaceOf = zova::test::PlaceInParent;
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        host = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr, nullptr,
-                                 nullptr, nullptr);
+        host = zova::test::MakeHostWindow();
         RECT r{0, 0, 320, 200};
         window = rig.control->CreateWindowFor(host, &r, nullptr, ZOVAEmbeddedCtl::kWindowStyle, 0);
         ASSERT_NE(nullptr, window);

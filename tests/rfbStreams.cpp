@@ -4,19 +4,12 @@
 
 namespace zova::test {
 
-struct Deflater::State {
-    z_stream z{};
-};
-
-Deflater::Deflater() : state_(new State) { deflateInit(&state_->z, Z_DEFAULT_COMPRESSION); }
-Deflater::~Deflater() {
-    deflateEnd(&state_->z);
-    delete state_;
-}
+Deflater::Deflater() : z_(new z_stream{}) { deflateInit(z_.get(), Z_DEFAULT_COMPRESSION); }
+Deflater::~Deflater() { deflateEnd(z_.get()); }
 
 std::vector<uint8_t> Deflater::Next(const std::vector<uint8_t>& tiles) {
     std::vector<uint8_t> out(tiles.size() + 1024);
-    z_stream& z = state_->z;
+    z_stream& z = *z_;
     z.next_in = const_cast<Bytef*>(tiles.data());
     z.avail_in = static_cast<uInt>(tiles.size());
     z.next_out = out.data();

@@ -3,10 +3,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "zova/rfb/wire.h"
+
+struct z_stream_s;
 
 namespace zova::test {
 
@@ -27,15 +30,9 @@ struct Bytes {
     }
     // Version 3.8, security None, ServerInit of width x height named "vm-42".
     static Bytes Hello38(int width, int height) {
-        Bytes b;
-        b.Raw("RFB 003.008\n").U8(1).U8(1).U32(0);
-        return b.Init(width, height);
+        return Bytes().Raw("RFB 003.008\n").U8(1).U8(1).U32(0).Init(width, height);
     }
-    Bytes& Init(int width, int height) {
-        U16(width).U16(height);
-        for (int i = 0; i < 16; ++i) U8(0);
-        return Text("vm-42");
-    }
+    Bytes& Init(int width, int height) { return U16(width).U16(height).Raw(std::string(16, '\0')).Text("vm-42"); }
 };
 
 inline std::vector<uint8_t> FromHex(const std::string& hex) {
@@ -67,8 +64,7 @@ public:
     std::vector<uint8_t> Next(const std::vector<uint8_t>& tiles);
 
 private:
-    struct State;
-    State* state_;
+    std::unique_ptr<z_stream_s> z_;
 };
 
 }  // namespace zova::test

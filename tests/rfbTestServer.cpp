@@ -28,13 +28,6 @@ std::vector<uint8_t> RfbPeer::Receive(size_t n, DWORD timeoutMs) {
     return got;
 }
 
-void RfbPeer::Close() noexcept {
-    if (socket_ == INVALID_SOCKET) return;
-    ::shutdown(socket_, SD_BOTH);
-    ::closesocket(socket_);
-    socket_ = INVALID_SOCKET;
-}
-
 RfbTestServer::RfbTestServer(std::function<void(RfbPeer&)> script) {
     zova::rfb::StartWinsock();
     listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -52,7 +45,8 @@ RfbTestServer::RfbTestServer(std::function<void(RfbPeer&)> script) {
         if (s == INVALID_SOCKET) return;
         RfbPeer peer(s);
         script(peer);
-        peer.Close();
+        ::shutdown(s, SD_BOTH);
+        ::closesocket(s);
     });
 }
 

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -18,7 +17,6 @@ public:
     void Send(const std::vector<uint8_t>& bytes);
     // Exactly n bytes, or fewer if the client closed or `timeoutMs` passed.
     std::vector<uint8_t> Receive(size_t n, DWORD timeoutMs = 5000);
-    void Close() noexcept;
 
 private:
     SOCKET socket_;
@@ -29,8 +27,6 @@ public:
     explicit RfbTestServer(std::function<void(RfbPeer&)> script);
     ~RfbTestServer();  // waits for the script
     uint16_t port() const noexcept { return port_; }
-    // "127.0.0.1:<port>" as a page would pass it.
-    std::wstring endpoint() const { return L"127.0.0.1:" + std::to_wstring(port_); }
 
 private:
     SOCKET listener_ = INVALID_SOCKET;

@@ -4,7 +4,6 @@
 #include "tests/rfbStreams.h"
 #include "zova/endpointPolicy.h"
 #include "zova/keyMap.h"
-#include "zova/rfb/des.h"
 #include "zova/rfb/rfbClient.h"
 
 using zova::rfb::RfbClient;
@@ -16,26 +15,6 @@ using zova::test::MemoryStream;
 namespace {
 
 constexpr int kNone = -1;  // no error expected
-
-std::string Hex(const uint8_t* p, size_t n) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) s += std::string{digits[p[i] >> 4], digits[p[i] & 15]};
-    return s;
-}
-
-TEST(Des, EncryptsTheStandardVectors) {
-    const struct { const char *key, *plain, *cipher; } cases[] = {
-        {"133457799BBCDFF1", "0123456789ABCDEF", "85E813540F0AB405"},
-        {"0123456789ABCDEF", "4E6F772069732074", "3FA40E8A984D4815"},  // "Now is t"
-        {"0000000000000000", "0000000000000000", "8CA64DE9C1B123A7"},
-    };
-    for (const auto& c : cases) {
-        uint8_t out[8];
-        zova::rfb::DesEncryptBlock(FromHex(c.key).data(), FromHex(c.plain).data(), out);
-        EXPECT_EQ(c.cipher, Hex(out, 8)) << c.key;
-    }
-}
 
 struct Outcome {
     int kind = kNone;
@@ -133,20 +112,19 @@ constexpr uint32_t R = 0xFF0000, G = 0x00FF00, B = 0x0000FF, W = 0xFFFFFF;
 constexpr int32_t kRaw = 0, kCopy = 1, kZrle = 16, kSize = -223, kExtSize = -308;
 
 Bytes Update(int rects) { return Bytes().U8(0).U8(0).U16(rects); }
+Bytes ZrleRect(zova::test::Deflater& d, int x, int y, int w, int h, const Bytes& tiles) {
+    const std::vector<uint8_t> z = d.Next(tiles.v);
+    return Bytes().Rect(x, y, w, h, kZrle).U32(static_cast<uint32_t>(z.size())).Add(z);
+}
 Bytes Zrle(int x, int y, int w, int h, const Bytes& tiles) {
     zova::test::Deflater d;
-    const std::vector<uint8_t> z = d.Next(tiles.v);
-    return Update(1).Rect(x, y, w, h, kZrle).U32(static_cast<uint32_t>(z.size())).Add(z);
+    return Update(1).Add(ZrleRect(d, x, y, w, h, tiles).v);
 }
 
 TEST(RfbMessages, EachEncodingDrawsItsPixelsAndBadOnesEndTheSession) {
     zova::test::Deflater shared;
-    const auto zrleRect = [&](int x, int y, int w, int h, const Bytes& tiles) {
-        const std::vector<uint8_t> z = shared.Next(tiles.v);
-        return Bytes().Rect(x, y, w, h, kZrle).U32(static_cast<uint32_t>(z.size())).Add(z);
-    };
-    const Bytes twoZrle = Update(2).Add(zrleRect(0, 0, 4, 1, Bytes().U8(1).CPixel(R)).v)
-                              .Add(zrleRect(0, 1, 4, 1, Bytes().U8(1).CPixel(G)).v);
+    const Bytes twoZrle = Update(2).Add(ZrleRect(shared, 0, 0, 4, 1, Bytes().U8(1).CPixel(R)).v)
+                              .Add(ZrleRect(shared, 0, 1, 4, 1, Bytes().U8(1).CPixel(G)).v);
     const struct {
         const char* name;
         Bytes messages;
@@ -218,9 +196,9 @@ TEST(RfbMessages, ExtendedDesktopSizeOffersResizingAndReportsARefusal) {
     client.SendCutText("hi");
     client.RequestUpdate(true);
     // SetDesktopSize names the server's screen id (9); then KeyEvent, PointerEvent, ClientCutText, an update request.
-    EXPECT_EQ("FB00032002580100" "000000090000000003200258" "00000000"
-              "0401000000" "00FFE3" "05" "09012C0014" "06000000" "00000002" "6869" "0301000000000004" "0004",
-              Hex(stream.out.data(), stream.out.size()));
+    EXPECT_EQ(FromHex("FB00032002580100" "000000090000000003200258" "00000000"
+                      "0401000000" "00FFE3" "05" "09012C0014" "06000000" "00000002" "6869" "0301000000000004" "0004"),
+              stream.out);
 }
 
 using zova::console::Endpoint;
@@ -248,13 +226,11 @@ TEST(EndpointPolicy, HostFormsAndTheAllowedEndpoints) {
     }
     const std::vector<std::wstring> lab{L"*.LAB.example:59??", L"10.1.2.3:5900"};
     const struct { std::vector<std::wstring> patterns; bool configured; const wchar_t* host; int port; bool allowed; } rules[] = {
-        {{}, false, L"127.0.0.1", 5900, true},
         {{}, false, L"127.200.0.1", 5900, true},
         {{}, false, L"LocalHost", 5900, true},
         {{}, false, L"::1", 5900, true},
         {{}, false, L"128.0.0.1", 5900, false},
         {{}, false, L"127.0.0.1.lab.example", 5900, false},
-        {{}, false, L"host-01.lab.example", 5900, false},
         {lab, true, L"host-01.lab.example", 5901, true},
         {lab, true, L"host-01.lab.example", 6001, false},
         {lab, true, L"lab.example", 5901, false},
