@@ -100,6 +100,7 @@ void ReadSettingsFile(const std::string& path, pt::ptree& tree) {
 // short, leaves the user's file as it was. Text mode, as the reader expects
 // of a file made on this system.
 void WriteSettingsFile(const std::string& path, const pt::ptree& tree) {
+    if (path.empty()) throw pt::json_parser_error("cannot open file", path, 0);
     std::ostringstream text;
     text.imbue(std::locale());
     try {
@@ -107,7 +108,6 @@ void WriteSettingsFile(const std::string& path, const pt::ptree& tree) {
     } catch (const pt::json_parser_error& e) {
         throw pt::json_parser_error(e.message(), path, e.line());
     }
-    if (path.empty()) throw pt::json_parser_error("cannot open file", path, 0);
     const std::string next = path + ".new";
     {
         std::ofstream file(next, std::ios::trunc);
